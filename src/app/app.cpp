@@ -1,0 +1,126 @@
+#include "app/app.h"
+
+#include <commctrl.h>
+#include <stdlib.h>
+#include <wchar.h>
+
+#include "app/module_path.h"
+#include "app/system_probes.h"
+#include "install/setup_tables.h"
+#include "res/message.h"
+#include "res/resource.h"
+#include "trust/signature.h"
+
+CPrandelApp theApp;
+
+namespace {
+
+wchar_t* DuplicateText(const wchar_t* text) { return _wcsdup(text ? text : L""); }
+
+// The title captions every box; without the string, the program file's name stands in.
+void LoadAppTitle(HINSTANCE instance, WideString* title) {
+    if (LoadResourceString(IDS_APP_TITLE, title)) return;
+    wchar_t* path = ReadModulePath(instance);
+    if (!path) return;
+    wchar_t* name = wcsrchr(path, L'\\');
+    name = name ? name + 1 : path;
+    if (wchar_t* extension = wcsrchr(name, L'.')) *extension = L'\0';
+    title->Assign(name);
+    free(path);
+}
+
+}  // namespace
+
+void CPrandelApp::AttachProcess(HINSTANCE instance, const wchar_t* commandLine) {
+    m_hInstance = instance;
+    m_nThreadID = GetCurrentThreadId();
+    // Our own copy: the verify and admin modes end their arguments with terminators.
+    m_lpCmdLine = DuplicateText(commandLine);
+    LoadAppTitle(instance, &m_pszAppName);
+}
+
+bool CPrandelApp::InitInstance() {
+    m_modulePath = ReadModulePath(m_hInstance);
+    if (!m_modulePath) m_modulePath = DuplicateText(L"");
+    m_moduleFolder = FolderOfPath(m_modulePath);
+
+    m_setupLangId = GetUserDefaultLangID();
+    m_exitCode = 0;
+    DWORD major = 0;
+    m_notNT = QueryOsVersion(&major);
+    m_osMajorVersion = major;
+    m_isAdmin = IsUserAdmin(m_notNT, m_osMajorVersion);
+    m_restartNeeded = FALSE;
+    m_commandMode = ClassifyCommandLine(m_lpCmdLine);
+
+    if (m_commandMode == CommandVerify) {
+        m_exitCode = static_cast<INT>(RunVerifyCommand(m_modulePath, m_lpCmdLine, CompareFileSigners));
+        if (m_exitCode != ERROR_BAD_ARGUMENTS) return false;
+    }
+    if (m_exitCode == ERROR_BAD_ARGUMENTS || m_commandMode == CommandOther) {
+        AfxMessageBox(IDS_USAGE, kStyleInformation);
+        return false;
+    }
+    if (IsAnotherSetupRunning(m_notNT, m_osMajorVersion)) {
+        m_exitCode = ERROR_INSTALL_ALREADY_RUNNING;
+        return false;
+    }
+
+    // The progress bar's window class must be registered before the dialog is created.
+    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS};
+    InitCommonControlsEx(&controls);
+    m_progressDlg.Create(m_hInstance, GetDesktopWindow());
+    m_pMainWnd = &m_progressDlg;
+
+    m_pWorkerThread = CWinThread::BeginSuspended(WorkerThreadProc, nullptr);
+    if (!m_pWorkerThread) return false;
+    ResumeThread(m_pWorkerThread->m_hThread);
+    return true;
+}
+
+void CPrandelApp::Run() {
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        HWND dialog = m_progressDlg.m_hWnd;
+        if (dialog && IsDialogMessageW(dialog, &message)) continue;
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+}
+
+int CPrandelApp::ExitInstance() {
+    if (m_pWorkerThread) {
+        WaitForSingleObject(m_pWorkerThread->m_hThread, INFINITE);
+        CWinThread::Delete(m_pWorkerThread);
+        m_pWorkerThread = nullptr;
+    }
+    if (m_progressDlg.m_hWnd && IsWindow(m_progressDlg.m_hWnd)) DestroyWindow(m_progressDlg.m_hWnd);
+    if (m_installerApi.module) FreeLibrary(m_installerApi.module);
+
+    if (m_restartNeeded && AfxMessageBox(IDS_REBOOT_PROMPT, kStyleQuestion) == IDYES) {
+        if (!m_notNT) EnableShutdownPrivilege();
+        ExitWindowsEx(EWX_REBOOT, 0);
+    }
+
+    free(m_modulePath);
+    m_modulePath = nullptr;
+    free(m_moduleFolder);
+    m_moduleFolder = nullptr;
+    return m_exitCode;
+}
+
+DWORD WINAPI CPrandelApp::WorkerThreadProc(void*) {
+    UINT code = theApp.RunInstallation();
+    // The last thing the worker does: the main thread then waits for it without dispatching.
+    PostThreadMessageW(theApp.m_nThreadID, WM_QUIT, 0, 0);
+    return code;
+}
+
+UINT CPrandelApp::RunInstallation() {
+    UINT code = ERROR_SUCCESS;
+    for (const ProductEntry* product = g_setupSettings.products;
+         code == ERROR_SUCCESS && product->productName; ++product) {
+        (void)product;
+    }
+    return code;
+}

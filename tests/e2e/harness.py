@@ -1,0 +1,153 @@
+"""What every end-to-end scenario needs: a throwaway Wine prefix copied from a template, the
+release setup.exe placed in a folder of its own, and the UI robot's record of a run."""
+import json
+import os
+import shutil
+import subprocess
+import tempfile
+import unittest
+
+SETUP_EXE = os.environ.get("SETUP_EXE", "")
+ROBOT_EXE = os.environ.get("ROBOT_EXE", "")
+PREFIXES = os.environ.get("WINE_PREFIXES", "")
+WORK = os.environ.get("E2E_WORK", tempfile.gettempdir())
+
+GLOBAL_MUTEX = "Global\\_MSISETUP_{2956EBA1-9B5A-4679-8618-357136DA66CA}"
+LOCAL_MUTEX = "_MSISETUP_{2956EBA1-9B5A-4679-8618-357136DA66CA}"
+APP_TITLE = "Windows Installer Installation Wrapper"
+TRUST_E_PROVIDER_UNKNOWN = 0x800B0001
+TRUST_E_SUBJECT_NOT_TRUSTED = 0x800B0004
+
+
+def base_env(prefix_dir, lang="en_US.UTF-8"):
+    env = {k: v for k, v in os.environ.items() if not k.lower().endswith("_proxy")}
+    env.update(WINEPREFIX=prefix_dir, WINEDEBUG="-all", LANG=lang, LC_ALL=lang, LANGUAGE="")
+    return env
+
+
+class Prefix:
+    """A Wine prefix for one scenario: hard links to a template's files, its own registry.
+    arch is "win32" (x86 Windows) or "win64" (x64 Windows); version is Wine's Windows version
+    setting ("win98", "nt40", ...) or None for the default."""
+
+    def __init__(self, arch="win32", version=None):
+        os.makedirs(WORK, exist_ok=True)
+        self.path = tempfile.mkdtemp(prefix=f"{arch}-", dir=WORK)
+        os.rmdir(self.path)
+        template = os.path.join(PREFIXES, f"template-{arch}")
+        subprocess.run(["cp", "-al", template, self.path], check=True)
+        for name in ("system.reg", "user.reg", "userdef.reg"):
+            dest = os.path.join(self.path, name)
+            os.unlink(dest)
+            shutil.copyfile(os.path.join(template, name), dest)
+        self.drive_c = os.path.join(self.path, "drive_c")
+        if version:
+            self.wine(["reg", "add", "HKCU\\Software\\Wine", "/v", "Version", "/d", version, "/f"])
+
+    def env(self, lang="en_US.UTF-8", extra=None):
+        env = base_env(self.path, lang)
+        env.update(extra or {})
+        return env
+
+    def wine(self, args, lang="en_US.UTF-8", extra_env=None, timeout=120):
+        return subprocess.run(["wine"] + args, env=self.env(lang, extra_env), capture_output=True,
+                              timeout=timeout)
+
+    def place(self, source, folder, name=None):
+        """Copies a file to C:\\<folder> (a real copy: the template's files stay untouched)
+        and returns its Windows path."""
+        dest_dir = os.path.join(self.drive_c, *folder.split("\\"))
+        os.makedirs(dest_dir, exist_ok=True)
+        dest = os.path.join(dest_dir, name or os.path.basename(source))
+        if os.path.lexists(dest):
+            os.unlink(dest)
+        shutil.copyfile(source, dest)
+        return self.windows_path(dest)
+
+    def windows_path(self, unix_path):
+        rel = os.path.relpath(unix_path, self.drive_c)
+        return "C:\\" + rel.replace("/", "\\")
+
+    def unix_path(self, windows_path):
+        assert windows_path[:3].upper() == "C:\\"
+        return os.path.join(self.drive_c, *windows_path[3:].split("\\"))
+
+    def close(self):
+        subprocess.run(["wineserver", "-k"], env=self.env(), capture_output=True)
+        subprocess.run(["wineserver", "-w"], env=self.env(), capture_output=True)
+        shutil.rmtree(self.path, ignore_errors=True)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+
+class Run:
+    """The robot's record: every window snapshot, the actions taken and the exit code."""
+
+    def __init__(self, events):
+        self.events = events
+        self.snapshots = [e for e in events if e["event"] == "window"]
+        ends = [e for e in events if e["event"] in ("exit", "timeout", "start-failed")]
+        self.timed_out = any(e["event"] == "timeout" for e in ends)
+        self.exit_code = next((e["code"] for e in ends if e["event"] == "exit"), None)
+
+    def windows(self, title=None, text=None):
+        """Snapshots whose title equals `title` and/or one of whose controls shows `text`."""
+        found = []
+        for s in self.snapshots:
+            if title is not None and s["title"] != title:
+                continue
+            if text is not None and not any(text in c["text"] for c in s["controls"]):
+                continue
+            found.append(s)
+        return found
+
+    def message_boxes(self):
+        """Texts of the message boxes shown, in order (one entry per box)."""
+        texts, seen = [], set()
+        for s in self.snapshots:
+            if s["class"] != "#32770" or s["hwnd"] in seen:
+                continue
+            statics = [c["text"] for c in s["controls"] if c["class"].lower() == "static" and c["text"]]
+            buttons = [c["id"] for c in s["controls"] if c["class"].lower() == "button"]
+            if statics and set(buttons) <= {1, 2, 3, 4, 5, 6, 7} and not any(
+                    c["id"] in (1000, 103, 104, 105) for c in s["controls"]):
+                seen.add(s["hwnd"])
+                texts.append(statics[-1])
+        return texts
+
+
+def run_setup(prefix, args=(), folder="Downloads", setup=None, rules=(), timeout=60,
+              lang="en_US.UTF-8", hold_mutex=None, extra_env=None, name="setup.exe"):
+    """Runs setup.exe from C:\\<folder> through the robot and returns its Run.
+    rules: (text, "action,action") pairs; args: strings handed over unchanged (the robot
+    passes each as raw text, so quoting is the caller's)."""
+    exe = prefix.place(setup or SETUP_EXE, folder, name)
+    robot = prefix.place(ROBOT_EXE, "robot")
+    log = "C:\\robot\\log.jsonl"
+    command = [robot, "--log", log, "--timeout", str(timeout)]
+    if hold_mutex:
+        command += ["--hold-mutex", hold_mutex]
+    for text, actions in rules:
+        command += ["--on", text, actions]
+    command += ["--", exe] + ["RAW:" + a for a in args]
+    done = prefix.wine(command, lang=lang, extra_env=extra_env, timeout=timeout + 60)
+    with open(prefix.unix_path(log), encoding="utf-8") as f:
+        events = [json.loads(line) for line in f if line.strip()]
+    if done.returncode not in (0, 3):
+        raise AssertionError(f"robot failed ({done.returncode}): {done.stderr[-2000:]!r}")
+    return Run(events)
+
+
+class PrefixCase(unittest.TestCase):
+    """A test case with one throwaway prefix per test."""
+
+    arch = "win32"
+    version = None
+
+    def setUp(self):
+        self.prefix = Prefix(self.arch, self.version)
+        self.addCleanup(self.prefix.close)

@@ -1,0 +1,51 @@
+"""Start-up and exit of the release setup.exe: command-line modes, the single-instance
+mutex and the exit codes."""
+import unittest
+
+from harness import (APP_TITLE, GLOBAL_MUTEX, LOCAL_MUTEX, PrefixCase, run_setup)
+
+USAGE_START = "Usage:\n   /? :  Show this dialog."
+
+
+class CommandLineModes(PrefixCase):
+    def test_usage_text_and_exit_codes(self):
+        cases = [
+            (["/?"], 0), (["/x"], 0), (["/admin"], 0), (["--a"], 0), (['"/a"'], 0),
+            (["x", "/a"], 0), (["/v"], 160), (["/v", "C:\\a.msi", "C:\\b.msi"], 160),
+            (['/v "C:\\a.msi"x'], 160),
+        ]
+        for args, code in cases:
+            with self.subTest(args=args):
+                run = run_setup(self.prefix, args, rules=[("Usage:", "press:1")])
+                self.assertEqual(code, run.exit_code)
+                boxes = run.message_boxes()
+                self.assertEqual(1, len(boxes), boxes)
+                self.assertTrue(boxes[0].startswith(USAGE_START), boxes[0])
+                self.assertEqual([APP_TITLE], sorted({s["title"] for s in run.snapshots}))
+
+
+class SingleInstance(PrefixCase):
+    def test_second_copy_ends_with_1618_and_shows_nothing(self):
+        run = run_setup(self.prefix, hold_mutex=GLOBAL_MUTEX)
+        self.assertEqual(1618, run.exit_code)
+        self.assertEqual([], run.snapshots)
+
+    def test_admin_mode_is_refused_as_well(self):
+        run = run_setup(self.prefix, ["/a"], hold_mutex=GLOBAL_MUTEX)
+        self.assertEqual(1618, run.exit_code)
+
+    def test_local_name_does_not_count_on_modern_windows(self):
+        run = run_setup(self.prefix, hold_mutex=LOCAL_MUTEX)
+        self.assertEqual(0, run.exit_code)
+
+
+class OldPlatformMutex(PrefixCase):
+    version = "win98"
+
+    def test_non_nt_uses_the_local_name(self):
+        self.assertEqual(1618, run_setup(self.prefix, hold_mutex=LOCAL_MUTEX).exit_code)
+        self.assertEqual(0, run_setup(self.prefix, hold_mutex=GLOBAL_MUTEX).exit_code)
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs, from Debian's packages only, everything the build, the demo and the tests need.
+# Safe to run again: it only asks apt for what is missing.
+set -euo pipefail
+packages=(cmake ninja-build g++-mingw-w64-i686 binutils-mingw-w64-i686 googletest
+          wine wine32:i386 wine64 xvfb xauth msitools wixl osslsigncode openssl
+          locales librsvg2-bin icoutils imagemagick python3 iproute2 util-linux)
+missing=()
+dpkg --print-foreign-architectures | grep -qx i386 || { dpkg --add-architecture i386; need_update=1; }
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ] || [ -n "${need_update:-}" ]; then
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  [ ${#missing[@]} -eq 0 ] || apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+# The UI-language scenarios run under these locales.
+want="en_US.UTF-8 it_IT.UTF-8 sq_AL.UTF-8 sl_SI.UTF-8"
+have=$(locale -a 2>/dev/null | tr 'A-Z' 'a-z')
+gen=0
+for l in $want; do
+  norm=$(echo "$l" | tr 'A-Z' 'a-z' | sed 's/utf-8/utf8/')
+  echo "$have" | grep -qx "$norm" && continue
+  grep -q "^$l UTF-8" /etc/locale.gen 2>/dev/null || echo "$l UTF-8" >> /etc/locale.gen
+  gen=1
+done
+[ $gen -eq 0 ] || locale-gen >/dev/null

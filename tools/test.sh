@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Builds setup.exe and every test program, then runs all tests: the component tests and the
+# end-to-end scenarios under Wine on a virtual display. Installs what is missing first.
+# Usage: tools/test.sh [ctest arguments...]   (BUILD_DIR overrides the build folder)
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+build=$(realpath -m "${BUILD_DIR:-$top/build}")
+
+bash "$top/tools/deps.sh"
+cmake -S "$top" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-i686.cmake" >/dev/null
+cmake --build "$build"
+bash "$top/tools/prefixes.sh" "$build/prefixes"
+
+# The downloads under test must go to the servers the tests start, never through a proxy.
+unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY all_proxy ALL_PROXY no_proxy NO_PROXY
+export WINEDEBUG=-all
+
+run_ctest() {
+  # One persistent wineserver per shared prefix for the whole run.
+  for p in unit32 unit64 win98 nt40; do WINEPREFIX="$build/prefixes/$p" wineserver -p; done
+  status=0
+  ctest --test-dir "$build" --output-on-failure -j2 "$@" || status=$?
+  for p in unit32 unit64 win98 nt40; do WINEPREFIX="$build/prefixes/$p" wineserver -k 2>/dev/null || true; done
+  return $status
+}
+
+if [ -z "${DISPLAY:-}" ]; then
+  export -f run_ctest
+  export build
+  exec xvfb-run -a -s "-screen 0 1280x1024x24" bash -c 'run_ctest "$@"' run_ctest "$@"
+fi
+run_ctest "$@"
