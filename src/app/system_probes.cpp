@@ -1,5 +1,7 @@
 #include "app/system_probes.h"
 
+#include <wchar.h>
+
 #include "app/owned.h"
 
 namespace {
@@ -112,7 +114,8 @@ bool IsTerminalServer(bool notNT, DWORD majorVersion) {
                          static_cast<BYTE*>(data.get()), &size) != ERROR_SUCCESS)
         return false;
 
-    // The value may lack its terminators: never read past the bytes that came back.
+    // The value may lack its terminators: a string ends at its NUL or at the end of the data,
+    // and nothing past the bytes that came back is read.
     const wchar_t* text = static_cast<const wchar_t*>(data.get());
     const size_t chars = size / sizeof(wchar_t);
     const size_t wanted = sizeof kTerminalServer / sizeof(wchar_t) - 1;
@@ -120,8 +123,7 @@ bool IsTerminalServer(bool notNT, DWORD majorVersion) {
     while (at < chars && text[at] != L'\0') {
         size_t length = 0;
         while (at + length < chars && text[at + length] != L'\0') ++length;
-        if (length == wanted && at + length < chars && lstrcmpW(text + at, kTerminalServer) == 0)
-            return true;
+        if (length == wanted && wmemcmp(text + at, kTerminalServer, wanted) == 0) return true;
         at += length + 1;
     }
     return false;

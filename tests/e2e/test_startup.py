@@ -2,7 +2,8 @@
 mutex and the exit codes."""
 import unittest
 
-from harness import (APP_TITLE, GLOBAL_MUTEX, LOCAL_MUTEX, PrefixCase, run_setup)
+from harness import (APP_TITLE, GLOBAL_MUTEX, LOCAL_MUTEX, TRUST_E_PROVIDER_UNKNOWN,
+                     TRUST_E_SUBJECT_NOT_TRUSTED, PrefixCase, run_setup)
 
 USAGE_START = "Usage:\n   /? :  Show this dialog."
 
@@ -33,6 +34,11 @@ class SingleInstance(PrefixCase):
     def test_admin_mode_is_refused_as_well(self):
         run = run_setup(self.prefix, ["/a"], hold_mutex=GLOBAL_MUTEX)
         self.assertEqual(1618, run.exit_code)
+
+    def test_verify_mode_is_not_refused_and_shows_nothing(self):
+        run = run_setup(self.prefix, ['/v "C:\\no such file.msi"'], hold_mutex=GLOBAL_MUTEX)
+        self.assertIn(run.exit_code, (TRUST_E_PROVIDER_UNKNOWN, TRUST_E_SUBJECT_NOT_TRUSTED))
+        self.assertEqual([], run.snapshots)
 
     def test_local_name_does_not_count_on_modern_windows(self):
         run = run_setup(self.prefix, hold_mutex=LOCAL_MUTEX)

@@ -1,0 +1,195 @@
+// The system probes against Wine's real functions, in prefixes set to several platforms
+// (TEST_PREFIX names the one this run uses).
+#include "app/system_probes.h"
+
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "app/owned.h"
+
+namespace {
+
+std::string Platform() {
+    const char* prefix = getenv("TEST_PREFIX");
+    return prefix ? prefix : "unit32";
+}
+
+TEST(QueryOsVersion, ReportsThePlatformWineIsSetTo) {
+    DWORD major = 99;
+    bool notNT = QueryOsVersion(&major);
+    if (Platform() == "win98") {
+        EXPECT_TRUE(notNT);
+        EXPECT_EQ(4u, major);
+    } else if (Platform() == "nt40") {
+        EXPECT_FALSE(notNT);
+        EXPECT_EQ(4u, major);
+    } else {
+        EXPECT_FALSE(notNT);
+        EXPECT_GE(major, 6u);
+    }
+    EXPECT_EQ(notNT, QueryOsVersion(nullptr));
+}
+
+TEST(IsUserAdmin, WineUserIsAnAdministratorOnEveryPath) {
+    EXPECT_TRUE(IsUserAdmin(true, 4));   // not NT: no test at all
+    EXPECT_TRUE(IsUserAdmin(false, 4));  // old NT: the token's groups
+    EXPECT_TRUE(IsUserAdmin(false, 10)); // CheckTokenMembership
+}
+
+TEST(GetNativeMachine, MatchesThePrefixArchitecture) {
+    USHORT expected = Platform() == "unit64" ? kMachineX64 : kMachineX86;
+    EXPECT_EQ(expected, GetNativeMachine());
+    EXPECT_EQ(expected, GetNativeMachine());
+}
+
+// Loads one of the stand-in kernel32 builds that lie beside this test program.
+class FakeKernel32 {
+public:
+    explicit FakeKernel32(const char* answer) {
+        char path[MAX_PATH];
+        GetModuleFileNameA(nullptr, path, MAX_PATH);
+        *strrchr(path, '\\') = '\0';
+        std::string dll = std::string(path) + "\\kernel32_" + answer + ".dll";
+        m_module.reset(LoadLibraryA(dll.c_str()));
+    }
+    HMODULE get() const { return m_module.get(); }
+    LONG Calls() const { return LookupProc<LONG (*)()>(m_module.get(), "CallCount")(); }
+
+private:
+    OwnedModule m_module;
+};
+
+TEST(GetNativeMachineFrom, AnswersAndCache) {
+    struct Case {
+        const char* answer;
+        USHORT machine;
+        bool cached;
+    } cases[] = {
+        {"arm64", kMachineArm64, true},
+        {"wow64", kMachineX64, true},
+        {"fails", 0, false},  // no second attempt with the older function
+        {"none", 0, false},
+    };
+    for (const Case& c : cases) {
+        FakeKernel32 kernel32(c.answer);
+        ASSERT_TRUE(kernel32.get()) << c.answer;
+        USHORT cache = 0;
+        EXPECT_EQ(c.machine, GetNativeMachineFrom(kernel32.get(), &cache)) << c.answer;
+        EXPECT_EQ(c.machine, GetNativeMachineFrom(kernel32.get(), &cache)) << c.answer;
+        EXPECT_EQ(c.machine, cache) << c.answer;
+        if (strcmp(c.answer, "none") != 0) {
+            EXPECT_EQ(c.cached ? 1 : 2, kernel32.Calls()) << c.answer << ": 0 is never cached";
+        }
+    }
+    USHORT cache = 0;
+    EXPECT_EQ(0, GetNativeMachineFrom(nullptr, &cache));
+    cache = kMachineArm64;
+    EXPECT_EQ(kMachineArm64, GetNativeMachineFrom(nullptr, &cache)) << "a known value is not asked again";
+}
+
+// Writes HKLM's ProductSuite for one test and puts the old value back afterwards.
+class ProductSuite : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0,
+                                                 KEY_READ | KEY_WRITE, nullptr, m_key.out(), nullptr));
+        DWORD size = 0;
+        m_hadValue = RegQueryValueExW(m_key.get(), L"ProductSuite", nullptr, &m_type, nullptr, &size) ==
+                     ERROR_SUCCESS;
+        m_saved.resize(size);
+        if (m_hadValue)
+            RegQueryValueExW(m_key.get(), L"ProductSuite", nullptr, &m_type, m_saved.data(), &size);
+    }
+    void TearDown() override {
+        if (m_hadValue)
+            RegSetValueExW(m_key.get(), L"ProductSuite", 0, m_type, m_saved.data(), (DWORD)m_saved.size());
+        else
+            RegDeleteValueW(m_key.get(), L"ProductSuite");
+    }
+    void Store(DWORD type, const std::wstring& data, size_t bytes = std::wstring::npos) {
+        DWORD size = (DWORD)(bytes == std::wstring::npos ? data.size() * sizeof(wchar_t) : bytes);
+        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(m_key.get(), L"ProductSuite", 0, type,
+                                                reinterpret_cast<const BYTE*>(data.data()), size));
+    }
+
+    static constexpr const wchar_t* kKey = L"System\\CurrentControlSet\\Control\\ProductOptions";
+    OwnedKey m_key;
+    bool m_hadValue = false;
+    DWORD m_type = 0;
+    std::vector<BYTE> m_saved;
+};
+
+TEST_F(ProductSuite, TerminalServerOnOldNT) {
+    using namespace std::string_literals;
+    struct Case {
+        DWORD type;
+        std::wstring data;
+        size_t bytes;
+        bool terminalServer;
+    } cases[] = {
+        {REG_MULTI_SZ, L"Small Business\0Terminal Server\0\0"s, std::wstring::npos, true},
+        {REG_MULTI_SZ, L"Terminal Server\0\0"s, std::wstring::npos, true},
+        {REG_MULTI_SZ, L"Terminal Server"s, 30, true},  // no terminator at all: ends with the data
+        {REG_MULTI_SZ, L"Terminal Server Extra\0\0"s, std::wstring::npos, false},
+        {REG_MULTI_SZ, L"Terminal\0\0"s, std::wstring::npos, false},
+        {REG_MULTI_SZ, L"terminal server\0\0"s, std::wstring::npos, false},
+        {REG_MULTI_SZ, L"\0Terminal Server\0\0"s, std::wstring::npos, false},  // an empty first ends
+        {REG_MULTI_SZ, L"Terminal Serve"s, 28, false},
+        {REG_MULTI_SZ, L"Terminal Server"s, 29, false},  // odd size: the last half character is not read
+        {REG_MULTI_SZ, L""s, 0, false},
+        {REG_SZ, L"Terminal Server\0"s, std::wstring::npos, false},
+        {REG_EXPAND_SZ, L"Terminal Server\0"s, std::wstring::npos, false},
+        {REG_BINARY, L"Terminal Server\0\0"s, std::wstring::npos, false},
+    };
+    for (const Case& c : cases) {
+        Store(c.type, c.data, c.bytes);
+        std::string label(c.data.begin(), c.data.end());
+        EXPECT_EQ(c.terminalServer, IsTerminalServer(false, 4)) << c.type << " [" << label << "]";
+        EXPECT_FALSE(IsTerminalServer(true, 4)) << "never on the non-NT platform";
+        EXPECT_STREQ(c.terminalServer ? L"Global\\_MSISETUP_{2956EBA1-9B5A-4679-8618-357136DA66CA}"
+                                      : L"_MSISETUP_{2956EBA1-9B5A-4679-8618-357136DA66CA}",
+                     SetupMutexName(false, 4));
+    }
+    RegDeleteValueW(m_key.get(), L"ProductSuite");
+    EXPECT_FALSE(IsTerminalServer(false, 4));
+}
+
+TEST(SetupMutexName, ByPlatform) {
+    EXPECT_STREQ(L"_MSISETUP_{2956EBA1-9B5A-4679-8618-357136DA66CA}", SetupMutexName(true, 4));
+    EXPECT_STREQ(L"_MSISETUP_{2956EBA1-9B5A-4679-8618-357136DA66CA}", SetupMutexName(true, 5));
+    EXPECT_STREQ(L"Global\\_MSISETUP_{2956EBA1-9B5A-4679-8618-357136DA66CA}", SetupMutexName(false, 5));
+    EXPECT_STREQ(L"Global\\_MSISETUP_{2956EBA1-9B5A-4679-8618-357136DA66CA}", SetupMutexName(false, 10));
+}
+
+TEST(IsAnotherSetupRunning, TheFirstCallTakesTheMutex) {
+    EXPECT_FALSE(IsAnotherSetupRunning(false, 10));
+    EXPECT_TRUE(IsAnotherSetupRunning(false, 10));
+    HANDLE mine = OpenMutexW(SYNCHRONIZE, FALSE, L"Global\\_MSISETUP_{2956EBA1-9B5A-4679-8618-357136DA66CA}");
+    EXPECT_NE(nullptr, mine) << "the mutex stays for the life of the process";
+    CloseHandle(mine);
+}
+
+TEST(EnableShutdownPrivilege, EnablesItInTheToken) {
+    ASSERT_TRUE(EnableShutdownPrivilege());
+    OwnedHandle token;
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.out()));
+    LUID shutdown;
+    ASSERT_TRUE(LookupPrivilegeValueW(nullptr, SE_SHUTDOWN_NAME, &shutdown));
+    std::vector<BYTE> buffer(4096);
+    DWORD size = 0;
+    ASSERT_TRUE(GetTokenInformation(token.get(), TokenPrivileges, buffer.data(), (DWORD)buffer.size(), &size));
+    auto* privileges = reinterpret_cast<TOKEN_PRIVILEGES*>(buffer.data());
+    bool enabled = false;
+    for (DWORD i = 0; i < privileges->PrivilegeCount; ++i)
+        if (privileges->Privileges[i].Luid.LowPart == shutdown.LowPart &&
+            privileges->Privileges[i].Luid.HighPart == shutdown.HighPart)
+            enabled = (privileges->Privileges[i].Attributes & SE_PRIVILEGE_ENABLED) != 0;
+    EXPECT_TRUE(enabled);
+}
+
+}  // namespace
