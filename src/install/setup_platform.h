@@ -1,0 +1,34 @@
+// What the installation steps ask of the running system and of the user, in one place, so
+// that the steps' decisions can be exercised without windows, downloads or signatures.
+#pragma once
+#include <windows.h>
+
+#include "install/setup_tables.h"
+
+class SetupPlatform {
+public:
+    virtual ~SetupPlatform() = default;
+
+    // A Yes/No question from string `id` with one insert; the button pressed.
+    virtual int Ask(UINT id, const wchar_t* insert) = 0;
+    // A box from string `id` without inserts; the button pressed.
+    virtual int Show(UINT id, UINT style) = 0;
+    // An error box from string `id` with one text insert.
+    virtual void ShowError(UINT id, const wchar_t* insert) = 0;
+    // The user's language choice, or null when cancelled.
+    virtual const LanguageEntry* ChooseLanguage(const LanguageEntry* languages, LANGID preselect) = 0;
+    // The progress dialog's title and status lines, from string `id` with one insert
+    // (null: the string has none).
+    virtual void SetTitle(UINT id, const wchar_t* insert) = 0;
+    virtual void SetStatus(UINT id, const wchar_t* insert) = 0;
+    virtual bool IsCancelled() = 0;
+    virtual void HideProgress() = 0;
+    virtual USHORT NativeMachine() = 0;
+    virtual bool FileExists(const wchar_t* path) = 0;
+    // Downloads into the URL cache with the progress dialog as callback; the local path
+    // goes into `path` (capacity in characters).
+    virtual HRESULT Download(const wchar_t* url, wchar_t* path, DWORD capacity) = 0;
+    // 0 no signature support, 1 trusted, 2 not trusted.
+    virtual int CompareSigners(const wchar_t* setupPath, const wchar_t* filePath) = 0;
+    virtual void ReportInstallerResult(UINT code) = 0;
+};
