@@ -117,7 +117,7 @@ DWORD WINAPI CPrandelApp::WorkerThreadProc(void*) {
 }
 
 UINT CPrandelApp::RunInstallation() {
-    UINT code = ERROR_SUCCESS;
+    UINT code = BindInstallerApi(&m_installerApi);
     for (const ProductEntry* product = g_setupSettings.products;
          code == ERROR_SUCCESS && product->productName; ++product) {
         (void)product;
