@@ -4,6 +4,7 @@ import json
 import os
 import shutil
 import subprocess
+import sys
 import tempfile
 import unittest
 
@@ -41,17 +42,33 @@ class Prefix:
             os.unlink(dest)
             shutil.copyfile(os.path.join(template, name), dest)
         self.drive_c = os.path.join(self.path, "drive_c")
+        self.start_server()
         if version:
             self.wine(["reg", "add", "HKCU\\Software\\Wine", "/v", "Version", "/d", version, "/f"])
+
+    def start_server(self):
+        """One wineserver for all runs in this prefix; it must not hold any of our pipes open."""
+        subprocess.run(["wineserver", "-p"], env=self.env(), stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
+
+    def stop_server(self):
+        subprocess.run(["wineserver", "-k"], env=self.env(), capture_output=True)
+        subprocess.run(["wineserver", "-w"], env=self.env(), capture_output=True)
 
     def env(self, lang="en_US.UTF-8", extra=None):
         env = base_env(self.path, lang)
         env.update(extra or {})
         return env
 
-    def wine(self, args, lang="en_US.UTF-8", extra_env=None, timeout=120):
-        return subprocess.run(["wine"] + args, env=self.env(lang, extra_env), capture_output=True,
-                              timeout=timeout)
+    def wine(self, args, lang="en_US.UTF-8", extra_env=None, timeout=120, wrapper=()):
+        """Runs a Wine program; its output goes to a file, since Wine's helper processes
+        would keep a pipe open long after the program ended."""
+        with tempfile.TemporaryFile() as out:
+            done = subprocess.run([*wrapper, "wine", *args], env=self.env(lang, extra_env), stdin=subprocess.DEVNULL,
+                                  stdout=out, stderr=out, timeout=timeout)
+            out.seek(0)
+            done.output = out.read().decode("utf-8", "replace")
+        return done
 
     def place(self, source, folder, name=None):
         """Copies a file to C:\\<folder> (a real copy: the template's files stay untouched)
@@ -73,8 +90,7 @@ class Prefix:
         return os.path.join(self.drive_c, *windows_path[3:].split("\\"))
 
     def close(self):
-        subprocess.run(["wineserver", "-k"], env=self.env(), capture_output=True)
-        subprocess.run(["wineserver", "-w"], env=self.env(), capture_output=True)
+        self.stop_server()
         shutil.rmtree(self.path, ignore_errors=True)
 
     def __enter__(self):
@@ -85,10 +101,12 @@ class Prefix:
 
 
 class Run:
-    """The robot's record: every window snapshot, the actions taken and the exit code."""
+    """The robot's record: every window snapshot, the actions taken and the exit code; with a
+    download host, the requests it saw."""
 
-    def __init__(self, events):
+    def __init__(self, events, requests=()):
         self.events = events
+        self.requests = list(requests)
         self.snapshots = [e for e in events if e["event"] == "window"]
         ends = [e for e in events if e["event"] in ("exit", "timeout", "start-failed")]
         self.timed_out = any(e["event"] == "timeout" for e in ends)
@@ -121,10 +139,12 @@ class Run:
 
 
 def run_setup(prefix, args=(), folder="Downloads", setup=None, rules=(), timeout=60,
-              lang="en_US.UTF-8", hold_mutex=None, extra_env=None, name="setup.exe"):
+              lang="en_US.UTF-8", hold_mutex=None, extra_env=None, name="setup.exe", server=None):
     """Runs setup.exe from C:\\<folder> through the robot and returns its Run.
     rules: (text, "action,action") pairs; args: strings handed over unchanged (the robot
-    passes each as raw text, so quoting is the caller's)."""
+    passes each as raw text, so quoting is the caller's). server: routes of the test download
+    host (see server.py); the run then happens in private namespaces where the built-in host
+    names reach it."""
     exe = prefix.place(setup or SETUP_EXE, folder, name)
     robot = prefix.place(ROBOT_EXE, "robot")
     log = "C:\\robot\\log.jsonl"
@@ -134,12 +154,33 @@ def run_setup(prefix, args=(), folder="Downloads", setup=None, rules=(), timeout
     for text, actions in rules:
         command += ["--on", text, actions]
     command += ["--", exe] + ["RAW:" + a for a in args]
-    done = prefix.wine(command, lang=lang, extra_env=extra_env, timeout=timeout + 60)
+    wrapper, server_log = [], None
+    if server is not None:
+        from tls import server_credentials
+        folder = tempfile.mkdtemp(prefix="server-", dir=WORK)
+        routes, server_log = os.path.join(folder, "routes.json"), os.path.join(folder, "requests.jsonl")
+        with open(routes, "w") as f:
+            json.dump(server, f)
+        here = os.path.dirname(os.path.abspath(__file__))
+        wrapper = ["unshare", "-m", "-n", sys.executable, os.path.join(here, "netns.py"), routes, server_log,
+                   *server_credentials(), "--"]
+        # Wine makes its sockets in the wineserver: this run needs one inside the namespace.
+        prefix.stop_server()
+    try:
+        done = prefix.wine(command, lang=lang, extra_env=extra_env, timeout=timeout + 60, wrapper=wrapper)
+    finally:
+        if wrapper:
+            prefix.stop_server()
+            prefix.start_server()
     with open(prefix.unix_path(log), encoding="utf-8") as f:
         events = [json.loads(line) for line in f if line.strip()]
     if done.returncode not in (0, 3):
-        raise AssertionError(f"robot failed ({done.returncode}): {done.stderr[-2000:]!r}")
-    return Run(events)
+        raise AssertionError(f"robot failed ({done.returncode}): {done.output[-2000:]!r}")
+    requests = []
+    if server_log and os.path.exists(server_log):
+        with open(server_log) as f:
+            requests = [json.loads(line) for line in f if line.strip()]
+    return Run(events, requests)
 
 
 class PrefixCase(unittest.TestCase):

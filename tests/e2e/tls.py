@@ -1,0 +1,32 @@
+"""A test certificate authority and the HTTPS certificate of the download hosts, made with
+openssl once per run and kept under the work folder."""
+import os
+import subprocess
+
+from harness import WORK
+
+HOSTS = ("prenos.quorvel.example", "msi.quorvel.example")
+
+
+def _openssl(*args, cwd):
+    subprocess.run(["openssl", *args], cwd=cwd, check=True, capture_output=True)
+
+
+def server_credentials():
+    """Returns (ca_cert, server_cert, server_key) paths, making them on first use."""
+    folder = os.path.join(WORK, "tls")
+    ca, cert, key = (os.path.join(folder, n) for n in ("ca.pem", "server.pem", "server.key"))
+    if os.path.exists(key):
+        return ca, cert, key
+    os.makedirs(folder, exist_ok=True)
+    _openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "ca.key", "-out", "ca.pem",
+             "-days", "30", "-subj", "/CN=Quorvel Test Root", cwd=folder)
+    with open(os.path.join(folder, "server.ext"), "w") as f:
+        f.write("subjectAltName=" + ",".join("DNS:" + h for h in HOSTS) + "\n"
+                "extendedKeyUsage=serverAuth\nbasicConstraints=CA:FALSE\n")
+    _openssl("req", "-newkey", "rsa:2048", "-nodes", "-keyout", "server.key.tmp", "-out", "server.csr",
+             "-subj", "/CN=" + HOSTS[0], cwd=folder)
+    _openssl("x509", "-req", "-in", "server.csr", "-CA", "ca.pem", "-CAkey", "ca.key",
+             "-CAcreateserial", "-out", "server.pem", "-days", "30", "-extfile", "server.ext", cwd=folder)
+    os.rename(os.path.join(folder, "server.key.tmp"), key)
+    return ca, cert, key
