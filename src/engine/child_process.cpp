@@ -49,8 +49,10 @@ DWORD WaitForProcessWithMessages(HANDLE process) {
         DWORD woke = MsgWaitForMultipleObjects(1, &process, FALSE, INFINITE, QS_ALLINPUT);
         if (woke == WAIT_OBJECT_0) return ERROR_SUCCESS;
         if (woke != WAIT_OBJECT_0 + 1) return GetLastError();
+        // Everything queued: the wait wakes only for input that arrived since the last look,
+        // so messages left behind would sit there until something new came in.
         MSG message;
-        if (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
             TranslateMessage(&message);
             DispatchMessageW(&message);
         }
