@@ -104,9 +104,10 @@ class Run:
     """The robot's record: every window snapshot, the actions taken and the exit code; with a
     download host, the requests it saw."""
 
-    def __init__(self, events, requests=()):
+    def __init__(self, events, requests=(), output=""):
         self.events = events
         self.requests = list(requests)
+        self.output = output  # what Wine printed (its traces, when WINEDEBUG asks for them)
         self.snapshots = [e for e in events if e["event"] == "window"]
         ends = [e for e in events if e["event"] in ("exit", "timeout", "start-failed")]
         self.timed_out = any(e["event"] == "timeout" for e in ends)
@@ -122,6 +123,15 @@ class Run:
                 continue
             found.append(s)
         return found
+
+    def controls(self, control_id, title=None):
+        """Every text that control `control_id` showed, in order, without repeats."""
+        texts = []
+        for s in self.windows(title):
+            for c in s["controls"]:
+                if c["id"] == control_id and (not texts or texts[-1] != c["text"]):
+                    texts.append(c["text"])
+        return texts
 
     def message_boxes(self):
         """Texts of the message boxes shown, in order (one entry per box)."""
@@ -180,7 +190,7 @@ def run_setup(prefix, args=(), folder="Downloads", setup=None, rules=(), timeout
     if server_log and os.path.exists(server_log):
         with open(server_log) as f:
             requests = [json.loads(line) for line in f if line.strip()]
-    return Run(events, requests)
+    return Run(events, requests, done.output)
 
 
 class PrefixCase(unittest.TestCase):

@@ -66,15 +66,19 @@ void LogLine(const std::string& line) {
 }
 
 std::wstring TextOf(HWND window) {
-    // WM_GETTEXT works across processes for every standard control.
-    LRESULT length = 0;
-    if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 2000, (PDWORD_PTR)&length))
-        return std::wstring();
-    std::wstring text(length + 1, L'\0');
-    LRESULT copied = 0;
-    SendMessageTimeoutW(window, WM_GETTEXT, length + 1, (LPARAM)&text[0], SMTO_ABORTIFHUNG, 2000, (PDWORD_PTR)&copied);
-    text.resize(copied);
-    return text;
+    // WM_GETTEXT works across processes for every standard control. The text may change
+    // between the two questions: read until a read leaves room to spare.
+    for (LRESULT room = 256;; room *= 4) {
+        std::wstring text(room, L'\0');
+        LRESULT copied = 0;
+        if (!SendMessageTimeoutW(window, WM_GETTEXT, room, (LPARAM)&text[0], SMTO_ABORTIFHUNG, 2000,
+                                 (PDWORD_PTR)&copied))
+            return std::wstring();
+        if (copied < room - 1 || room > (1 << 20)) {
+            text.resize(copied);
+            return text;
+        }
+    }
 }
 
 std::wstring ClassOf(HWND window) {
