@@ -7,9 +7,25 @@
 
 namespace {
 
-HWND MessageOwner() {
-    HWND main = theApp.m_progressDlg.m_hWnd;
-    return main && IsWindow(main) ? main : nullptr;
+// FindResourceW rather than LoadStringW: the non-NT platforms have no LoadStringW.
+bool FindStoredString(UINT id, const wchar_t** text, size_t* length) {
+    HMODULE module = theApp.m_hInstance;
+    HRSRC block = FindResourceW(module, MAKEINTRESOURCEW(id / 16 + 1), RT_STRING);
+    if (!block) return false;
+    DWORD size = SizeofResource(module, block);
+    HGLOBAL loaded = LoadResource(module, block);
+    auto* entry = static_cast<const WCHAR*>(loaded ? LockResource(loaded) : nullptr);
+    if (!entry) return false;
+    // A block holds 16 counted strings; each length is checked against the block's size.
+    const WCHAR* end = entry + size / sizeof(WCHAR);
+    for (UINT skip = id % 16; skip > 0; --skip) {
+        if (entry >= end || *entry > end - entry - 1) return false;
+        entry += 1 + *entry;
+    }
+    if (entry >= end || *entry == 0 || *entry > end - entry - 1) return false;
+    *text = entry + 1;
+    *length = *entry;
+    return true;
 }
 
 WideString FormatText(const wchar_t* pattern, va_list* inserts) {
@@ -23,22 +39,21 @@ WideString FormatText(const wchar_t* pattern, va_list* inserts) {
     return result;
 }
 
-WideString FormatStringV(UINT id, va_list* inserts) {
-    WideString pattern;
-    if (!LoadResourceString(id, &pattern)) return WideString();
-    return FormatText(pattern.c_str(), inserts);
-}
-
 }  // namespace
 
 bool LoadResourceString(UINT id, WideString* text) {
     text->Clear();
     const wchar_t* stored = nullptr;
-    int length = LoadStringW(theApp.m_hInstance, id, reinterpret_cast<wchar_t*>(&stored), 0);
-    if (length <= 0 || !stored) return false;
+    size_t length = 0;
+    if (!FindStoredString(id, &stored, &length)) return false;
     // Stored strings carry their terminator in the counted length.
     while (length > 0 && stored[length - 1] == L'\0') --length;
     return length > 0 && text->Append(stored, length);
+}
+
+HWND GetSafeOwner() {
+    HWND main = theApp.m_progressDlg.m_hWnd;
+    return main && IsWindow(main) ? GetLastActivePopup(main) : nullptr;
 }
 
 int AfxMessageBox(UINT id, UINT style) {
@@ -48,22 +63,28 @@ int AfxMessageBox(UINT id, UINT style) {
 }
 
 int AfxMessageBox(const wchar_t* text, UINT style) {
-    return MessageBoxW(MessageOwner(), text, theApp.m_pszAppName.c_str(), style);
+    return MessageBoxW(GetSafeOwner(), text, theApp.m_pszAppName.c_str(), style);
 }
 
 void ShowErrorMessage(UINT id, ...) {
+    WideString pattern;
+    if (!LoadResourceString(id, &pattern)) {
+        AfxMessageBox(FormatString(IDS_MISSING_STRING, static_cast<int>(id)).c_str(), kStyleError);
+        return;
+    }
     va_list inserts;
     va_start(inserts, id);
-    WideString text = FormatStringV(id, &inserts);
+    WideString text = FormatText(pattern.c_str(), &inserts);
     va_end(inserts);
-    if (text.empty()) text = FormatString(IDS_MISSING_STRING, id);
     AfxMessageBox(text.c_str(), kStyleError);
 }
 
 WideString FormatString(UINT id, ...) {
+    WideString pattern;
+    if (!LoadResourceString(id, &pattern)) return WideString();
     va_list inserts;
     va_start(inserts, id);
-    WideString text = FormatStringV(id, &inserts);
+    WideString text = FormatText(pattern.c_str(), &inserts);
     va_end(inserts);
     return text;
 }

@@ -2,6 +2,8 @@
 // is to read it, and the dialogs' captions and button texts.
 #pragma once
 #include <windows.h>
+#include <stdlib.h>
+#include <string.h>
 
 #include "res/resource.h"
 
@@ -158,4 +160,16 @@ inline const wchar_t* ExpectedText(const ExpectedLanguage& language, UINT id) {
     for (const ExpectedString* s = language.strings; s->id; ++s)
         if (s->id == id) return s->text;
     return nullptr;
+}
+
+// The UI language the test runner asked Wine for through LANG; 0 when it named none of ours.
+inline LANGID LanguageAskedFor() {
+    const char* lang = getenv("LANG");
+    const struct {
+        const char* locale;
+        LANGID langId;
+    } kLocales[] = {{"en_US", 0x0409}, {"it_IT", 0x0410}, {"sq_AL", 0x041C}, {"sl_SI", 0x0424}};
+    for (const auto& locale : kLocales)
+        if (lang && strncmp(lang, locale.locale, 5) == 0) return locale.langId;
+    return 0;
 }
