@@ -26,6 +26,9 @@ INT_PTR CALLBACK CNapredekDlg::DialogProc(HWND window, UINT message, WPARAM wPar
         case WM_COMMAND:
             // Escape and Cancel only raise the flag; nothing closes or hides the window.
             if (LOWORD(wParam) == IDCANCEL) dialog->OnCancel();
+            // A stray OK gets the plain dialog behaviour, which ends (hides) the dialog; no
+            // control sends it, and Enter reaches the focused Cancel button instead.
+            if (LOWORD(wParam) == IDOK) EndDialog(window, IDOK);
             return TRUE;
         case WM_SETCURSOR:
             if (!dialog->OnSetCursor(reinterpret_cast<HWND>(wParam))) return FALSE;
@@ -33,6 +36,11 @@ INT_PTR CALLBACK CNapredekDlg::DialogProc(HWND window, UINT message, WPARAM wPar
             return TRUE;
         case WM_DESTROY:
             dialog->OnDestroy();
+            return FALSE;
+        case WM_NCDESTROY:
+            // From here on the worker's updates find no window and send nothing.
+            dialog->m_hWnd = dialog->m_wndIcon = dialog->m_wndTitle = dialog->m_wndStatus =
+                dialog->m_wndProgress = dialog->m_btnCancel = nullptr;
             return FALSE;
         default:
             return FALSE;
