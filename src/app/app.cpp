@@ -4,8 +4,10 @@
 #include <stdlib.h>
 #include <wchar.h>
 
+#include "app/app_platform.h"
 #include "app/module_path.h"
 #include "app/system_probes.h"
+#include "install/install_sequence.h"
 #include "install/setup_tables.h"
 #include "res/message.h"
 #include "res/resource.h"
@@ -119,8 +121,14 @@ DWORD WINAPI CPrandelApp::WorkerThreadProc(void*) {
 UINT CPrandelApp::RunInstallation() {
     UINT code = BindInstallerApi(&m_installerApi);
     for (const ProductEntry* product = g_setupSettings.products;
-         code == ERROR_SUCCESS && product->productName; ++product) {
-        (void)product;
-    }
+         code == ERROR_SUCCESS && product->productName; ++product)
+        code = InstallProductEntry(*product);
     return code;
+}
+
+UINT CPrandelApp::InstallProductEntry(const ProductEntry& product) {
+    AppPlatform platform(m_progressDlg);
+    InstallContext context = {&m_setupLangId, m_notNT != FALSE, m_commandMode, m_lpCmdLine,
+                              m_moduleFolder, m_modulePath, &m_installerApi};
+    return InstallProduct(product, context, platform);
 }

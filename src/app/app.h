@@ -7,6 +7,7 @@
 #include "app/wide_string.h"
 #include "app/win_thread.h"
 #include "engine/installer_api.h"
+#include "install/setup_tables.h"
 #include "trust/progress_dlg.h"
 
 class CPrandelApp {
@@ -45,6 +46,9 @@ public:
     InstallerApi m_installerApi = {};
     CNapredekDlg m_progressDlg;
     CWinThread* m_pWorkerThread = nullptr;
+
+    // Installs one product of the table; 0 to go on with the next.
+    UINT InstallProductEntry(const ProductEntry& product);
 
 private:
     UINT RunInstallation();

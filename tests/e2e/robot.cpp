@@ -1,5 +1,5 @@
 // The UI robot: starts a program, records every window that programs started after it show
-// (title, class, icons, controls with ids, texts, styles, states, progress), answers windows
+// (title, class, controls with ids, texts, styles, states, progress), answers windows
 // as the rules say, and reports the program's exit code as Windows sees it (not cut to 8 bits).
 //
 //   robot.exe --log FILE [--timeout SECONDS] [--hold-mutex NAME]
@@ -119,9 +119,8 @@ std::string Describe(HWND window) {
                        ",\"class\":" + Json(ClassOf(window)) +
                        ",\"style\":" + std::to_string((unsigned long)GetWindowLongW(window, GWL_STYLE)) +
                        ",\"visible\":" + (IsWindowVisible(window) ? "true" : "false") +
-                       ",\"enabled\":" + (IsWindowEnabled(window) ? "true" : "false") +
-                       ",\"small_icon\":" + (Ask(window, WM_GETICON, ICON_SMALL) ? "true" : "false") +
-                       ",\"big_icon\":" + (Ask(window, WM_GETICON, ICON_BIG) ? "true" : "false");
+                       ",\"enabled\":" + (IsWindowEnabled(window) ? "true" : "false");
+    // Window icons are not recorded: Wine answers WM_GETICON from another process with none.
     HWND owner = GetWindow(window, GW_OWNER);
     line += ",\"owner_title\":" + Json(owner ? TextOf(owner) : std::wstring());
     line += ",\"controls\":[";

@@ -5,6 +5,7 @@ import unittest
 from harness import (APP_TITLE, GLOBAL_MUTEX, LOCAL_MUTEX, TRUST_E_PROVIDER_UNKNOWN,
                      TRUST_E_SUBJECT_NOT_TRUSTED, PrefixCase, run_setup)
 
+CANCEL_LANGUAGE = ("Choose setup language", "press:2")
 USAGE_START = "Usage:\n   /? :  Show this dialog."
 
 
@@ -25,6 +26,19 @@ class CommandLineModes(PrefixCase):
                 self.assertEqual([APP_TITLE], sorted({s["title"] for s in run.snapshots}))
 
 
+class NormalRun(PrefixCase):
+    def test_progress_window_is_the_main_window_and_the_run_ends_with_0(self):
+        # The language dialog is cancelled: the worker stops, and the process still ends with 0.
+        run = run_setup(self.prefix, rules=[CANCEL_LANGUAGE])
+        self.assertEqual(0, run.exit_code)
+        first = run.snapshots[0]
+        self.assertEqual(APP_TITLE, first["title"])
+        self.assertEqual([101, 103, 105, 104, 2], [c["id"] for c in first["controls"]])
+        language = run.windows("Choose setup language")[0]
+        self.assertEqual(APP_TITLE, language["owner_title"] or APP_TITLE)
+        self.assertEqual([], run.message_boxes())
+
+
 class SingleInstance(PrefixCase):
     def test_second_copy_ends_with_1618_and_shows_nothing(self):
         run = run_setup(self.prefix, hold_mutex=GLOBAL_MUTEX)
@@ -41,7 +55,7 @@ class SingleInstance(PrefixCase):
         self.assertEqual([], run.snapshots)
 
     def test_local_name_does_not_count_on_modern_windows(self):
-        run = run_setup(self.prefix, hold_mutex=LOCAL_MUTEX)
+        run = run_setup(self.prefix, hold_mutex=LOCAL_MUTEX, rules=[CANCEL_LANGUAGE])
         self.assertEqual(0, run.exit_code)
 
 
@@ -50,7 +64,8 @@ class OldPlatformMutex(PrefixCase):
 
     def test_non_nt_uses_the_local_name(self):
         self.assertEqual(1618, run_setup(self.prefix, hold_mutex=LOCAL_MUTEX).exit_code)
-        self.assertEqual(0, run_setup(self.prefix, hold_mutex=GLOBAL_MUTEX).exit_code)
+        run = run_setup(self.prefix, hold_mutex=GLOBAL_MUTEX, rules=[("OK", "press:1")])
+        self.assertEqual(0, run.exit_code)
 
 
 if __name__ == "__main__":

@@ -1,0 +1,49 @@
+#include "app/app_platform.h"
+
+#include <urlmon.h>
+
+#include "app/system_probes.h"
+#include "engine/installer_result.h"
+#include "install/language_dlg.h"
+#include "res/message.h"
+#include "trust/signature.h"
+
+int AppPlatform::Ask(UINT id, const wchar_t* insert) {
+    return AfxMessageBox(FormatString(id, insert).c_str(), MB_YESNO | MB_ICONQUESTION);
+}
+
+int AppPlatform::Show(UINT id, UINT style) { return AfxMessageBox(id, style); }
+
+void AppPlatform::ShowError(UINT id, const wchar_t* insert) { ShowErrorMessage(id, insert); }
+
+const LanguageEntry* AppPlatform::ChooseLanguage(const LanguageEntry* languages, LANGID preselect) {
+    return ::ChooseLanguage(languages, preselect);
+}
+
+// The dialog's lines belong to the main thread: the text is sent there and taken before
+// the worker goes on.
+void AppPlatform::SetTitle(UINT id, const wchar_t* insert) {
+    SetWindowTextW(m_progress.m_wndTitle, FormatString(id, insert).c_str());
+}
+
+void AppPlatform::SetStatus(UINT id, const wchar_t* insert) {
+    SetWindowTextW(m_progress.m_wndStatus, FormatString(id, insert).c_str());
+}
+
+bool AppPlatform::IsCancelled() { return m_progress.IsCancelled(); }
+
+void AppPlatform::HideProgress() { ShowWindow(m_progress.m_hWnd, SW_HIDE); }
+
+USHORT AppPlatform::NativeMachine() { return GetNativeMachine(); }
+
+bool AppPlatform::FileExists(const wchar_t* path) { return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES; }
+
+HRESULT AppPlatform::Download(const wchar_t* url, wchar_t* path, DWORD capacity) {
+    return URLDownloadToCacheFileW(nullptr, url, path, capacity, 0, &m_progress);
+}
+
+int AppPlatform::CompareSigners(const wchar_t* setupPath, const wchar_t* filePath) {
+    return CompareFileSigners(setupPath, filePath, m_progress.m_hWnd);
+}
+
+void AppPlatform::ReportInstallerResult(UINT code) { ::ReportInstallerResult(code); }

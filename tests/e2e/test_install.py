@@ -1,0 +1,182 @@
+"""The whole installation with the built-in tables: the language dialog, the package beside
+setup.exe or downloaded over HTTPS from the built-in address (a test host in private
+namespaces), the signature check, and Windows Installer installing the real package."""
+import os
+import unittest
+
+from harness import APP_TITLE, WORK, PrefixCase, run_setup
+from signing import Identity, signed_copy
+
+PACKAGES = os.path.join(os.environ.get("BUILD_DIR", ""), "packages")
+SETUP_EXE = os.environ.get("SETUP_EXE", "")
+UNINSTALL = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
+PRODUCT_CODES = {"Win32.En": "{1A2B3C4D-0000-4000-8000-000000000001}",
+                 "x64.En": "{1A2B3C4D-0000-4000-8000-000000000003}"}
+CHOOSE_ENGLISH = ("Choose setup language", "select:English,press:1")
+CLOSE_BOXES = ("OK", "wait:200,press:1")
+
+
+def signed(path, who="maker"):
+    return signed_copy(path, Identity(who), os.path.join(WORK, "signed", who))
+
+
+def package(flavour, version_folder=""):
+    return os.path.join(PACKAGES, version_folder, f"Quorvel.{flavour}.msi")
+
+
+class InstallCase(PrefixCase):
+    def setUp(self):
+        super().setUp()
+        self.setup = signed(SETUP_EXE)
+
+    def installed(self, flavour):
+        lang = flavour.split(".")[1]
+        return os.path.exists(os.path.join(self.prefix.drive_c, "Program Files", "Quorvel", f"quorvel-{lang}.txt"))
+
+    def registered(self, flavour):
+        return self.prefix.wine(["reg", "query", UNINSTALL + PRODUCT_CODES[flavour]]).returncode == 0
+
+    def serve(self, **files):
+        return {name: {"file": path} for name, path in files.items()}
+
+    def assert_downloaded_and_installed(self, run, flavour):
+        name = f"Quorvel.{flavour}.msi"
+        self.assertEqual(0, run.exit_code)
+        self.assertEqual([name], [r["name"] for r in run.requests])
+        self.assertTrue(run.requests[0]["path"].startswith("/prenos/?verzija=3.5.1&paket="))
+        self.assertEqual(["Please wait while 'Quorvel' is downloaded..."], [t for t in run.controls(103) if t])
+        # The robot looks every few milliseconds: a short-lived line may pass unseen.
+        status = [t for t in run.controls(105) if t]
+        expected = [f"Downloading package '{name}' ...", f"Verifying digital signature of '{name}'..."]
+        self.assertEqual(expected[0], status[0])
+        self.assertEqual(status, expected[:len(status)])
+        bars = [c for s in run.windows(APP_TITLE) for c in s["controls"] if c["id"] == 104]
+        self.assertTrue(any(b["max"] > 0 and b["pos"] == b["max"] for b in bars), "the progress bar moved")
+        self.assertEqual([], run.message_boxes())
+        self.assertTrue(self.installed(flavour))
+        self.assertTrue(self.registered(flavour))
+
+
+class DownloadX64(InstallCase):
+    arch = "win64"
+
+    def test_english_chosen_downloaded_verified_installed(self):
+        run = run_setup(self.prefix, setup=self.setup, rules=[CHOOSE_ENGLISH],
+                        server=self.serve(**{"Quorvel.x64.En.msi": signed(package("x64.En"))}))
+        dialog = run.windows("Choose setup language")[0]
+        combo = next(c for c in dialog["controls"] if c["id"] == 1000)
+        self.assertEqual(["English", "Sloven\u0161\u010dina"], combo["items"])
+        self.assertEqual(0, combo["selected"], "the user's language is pre-selected")
+        self.assert_downloaded_and_installed(run, "x64.En")
+
+
+class DownloadX86(InstallCase):
+    arch = "win32"
+
+    def test_english_chosen_downloaded_verified_installed(self):
+        run = run_setup(self.prefix, setup=self.setup, rules=[CHOOSE_ENGLISH],
+                        server=self.serve(**{"Quorvel.Win32.En.msi": signed(package("Win32.En"))}))
+        self.assert_downloaded_and_installed(run, "Win32.En")
+
+
+class PackageBesideSetup(InstallCase):
+    arch = "win64"
+
+    def test_matching_version_installs_from_beside_without_any_request(self):
+        # Unsigned on purpose: a copy that came with setup.exe is not compared.
+        self.prefix.place(package("x64.En"), "Downloads")
+        run = run_setup(self.prefix, setup=self.setup, rules=[CHOOSE_ENGLISH], server={})
+        self.assertEqual(0, run.exit_code)
+        self.assertEqual([], run.requests)
+        self.assertEqual([], run.message_boxes())
+        self.assertTrue(self.installed("x64.En"))
+
+    def test_four_part_version_is_another_version_and_is_downloaded(self):
+        self.prefix.place(package("x64.En", "v3510"), "Downloads")
+        run = run_setup(self.prefix, setup=self.setup, rules=[CHOOSE_ENGLISH],
+                        server=self.serve(**{"Quorvel.x64.En.msi": signed(package("x64.En"))}))
+        self.assertEqual(["Quorvel.x64.En.msi"], [r["name"] for r in run.requests])
+        self.assertTrue(self.installed("x64.En"))
+
+
+class RefusedAndFailedDownloads(InstallCase):
+    arch = "win64"
+
+    def run_refused(self, route, rules=(CHOOSE_ENGLISH, CLOSE_BOXES)):
+        run = run_setup(self.prefix, setup=self.setup, rules=list(rules), server={"Quorvel.x64.En.msi": route})
+        self.assertEqual(0, run.exit_code)
+        self.assertFalse(self.installed("x64.En"))
+        return run
+
+    def test_unsigned_package_is_not_installed(self):
+        run = self.run_refused({"file": package("x64.En")})
+        boxes = run.message_boxes()
+        self.assertEqual(1, len(boxes))
+        self.assertRegex(boxes[0], r"^Installation failed\. 'C:\\users\\.*\\INetCache\\.*' is not trusted\.$")
+
+    def test_missing_package_is_reported(self):
+        # Wine's download reports success for a 404 and leaves an empty file: the signature
+        # check is what refuses it.
+        run = self.run_refused({"status": 404})
+        boxes = run.message_boxes()
+        self.assertEqual(1, len(boxes))
+        self.assertTrue(boxes[0].startswith("Installation failed.") or boxes[0].startswith("Setup was unable"),
+                        boxes[0])
+
+    def test_cancel_during_download(self):
+        route = {"file": signed(package("x64.En")), "behaviour": "slow", "steps": 200, "delay": 0.05}
+        run = self.run_refused(route, [CHOOSE_ENGLISH, ("Downloading package", "wait:500,press:2"), CLOSE_BOXES])
+        self.assertEqual(["Setup was cancelled."], run.message_boxes())
+
+    def test_installer_failure_shows_its_code(self):
+        # A trusted file that is no package: Wine's installer refuses it and has no texts of
+        # its own, so the program's message names the code.
+        run = self.run_refused({"file": self.setup})
+        boxes = run.message_boxes()
+        self.assertEqual(1, len(boxes))
+        self.assertRegex(boxes[0], r"^An error occured installing the package\. Windows Installer returned '16\d\d'\.$")
+
+
+class AdministrativeInstallation(InstallCase):
+    arch = "win64"
+
+    def test_property_string_reaches_the_installer(self):
+        cases = [(["/a"], " ACTION=ADMIN"),
+                 (['/a "C:\\admin point"'], ' ACTION=ADMIN TARGETDIR=\\"C:\\\\admin point\\"')]
+        for args, expected in cases:
+            with self.subTest(args=args):
+                self.prefix.place(package("x64.En"), "Downloads")
+                run = run_setup(self.prefix, args, setup=self.setup, rules=[CHOOSE_ENGLISH, CLOSE_BOXES],
+                                extra_env={"WINEDEBUG": "+msi"})
+                self.assertEqual(0, run.exit_code)
+                self.assertIn(expected, run.output)
+                # Wine's installer cannot make administrative images and answers 1626.
+                self.assertEqual(["An error occured installing the package. Windows Installer returned '1626'."],
+                                 run.message_boxes())
+
+
+class NonNT(InstallCase):
+    version = "win98"
+
+    def test_no_package_for_the_platform(self):
+        run = run_setup(self.prefix, setup=self.setup, rules=[CHOOSE_ENGLISH, CLOSE_BOXES], server={})
+        self.assertEqual(0, run.exit_code)
+        self.assertEqual(["The setup was unable to find appropriate install package for your operating system."],
+                         run.message_boxes())
+        self.assertEqual([], run.requests)
+
+
+class LanguageDialogCancelled(InstallCase):
+    lang = "sl_SI.UTF-8"
+
+    def test_user_language_preselected_and_cancel_ends_quietly(self):
+        run = run_setup(self.prefix, setup=self.setup, lang="sl_SI.UTF-8", rules=[("Prekli", "press:2")], server={})
+        combo = next(c for s in run.snapshots for c in s["controls"] if c["id"] == 1000)
+        self.assertEqual("Sloven\u0161\u010dina", combo["items"][combo["selected"]])
+        self.assertEqual(0, run.exit_code)
+        self.assertEqual([], run.message_boxes())
+        self.assertEqual([], run.requests)
+
+
+if __name__ == "__main__":
+    unittest.main()
