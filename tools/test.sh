@@ -7,6 +7,11 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 build=$(realpath -m "${BUILD_DIR:-$top/build}")
 
 bash "$top/tools/deps.sh"
+# Windows need a display: without one, run again on a virtual one.
+if [ -z "${DISPLAY:-}" ]; then
+  exec xvfb-run -a -s "-screen 0 1280x1024x24" bash "$0" "$@"
+fi
+
 cmake -S "$top" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-i686.cmake" >/dev/null
 cmake --build "$build"
 bash "$top/tools/prefixes.sh" "$build/prefixes"
@@ -15,18 +20,10 @@ bash "$top/tools/prefixes.sh" "$build/prefixes"
 unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY all_proxy ALL_PROXY no_proxy NO_PROXY
 export WINEDEBUG=-all
 
-run_ctest() {
-  # One persistent wineserver per shared prefix for the whole run.
-  for p in unit32 unit64 win98 nt40; do WINEPREFIX="$build/prefixes/$p" wineserver -p; done
-  status=0
-  ctest --test-dir "$build" --output-on-failure -j2 "$@" || status=$?
-  for p in unit32 unit64 win98 nt40; do WINEPREFIX="$build/prefixes/$p" wineserver -k 2>/dev/null || true; done
-  return $status
-}
-
-if [ -z "${DISPLAY:-}" ]; then
-  export -f run_ctest
-  export build
-  exec xvfb-run -a -s "-screen 0 1280x1024x24" bash -c 'run_ctest "$@"' run_ctest "$@"
-fi
-run_ctest "$@"
+# One persistent wineserver per shared prefix for the whole run.
+shared="unit32 unit64 win98 nt40"
+for p in $shared; do WINEPREFIX="$build/prefixes/$p" wineserver -p </dev/null >/dev/null 2>&1; done
+status=0
+ctest --test-dir "$build" --output-on-failure -j2 "$@" || status=$?
+for p in $shared; do WINEPREFIX="$build/prefixes/$p" wineserver -k >/dev/null 2>&1 || true; done
+exit $status
