@@ -7,6 +7,7 @@
 #include "app/app_platform.h"
 #include "app/module_path.h"
 #include "app/system_probes.h"
+#include "engine/installer_upgrade.h"
 #include "install/install_sequence.h"
 #include "install/setup_tables.h"
 #include "res/message.h"
@@ -119,7 +120,11 @@ DWORD WINAPI CPrandelApp::WorkerThreadProc(void*) {
 }
 
 UINT CPrandelApp::RunInstallation() {
-    UINT code = BindInstallerApi(&m_installerApi);
+    AppPlatform platform(m_progressDlg);
+    UpgradeContext upgrade = {m_notNT != FALSE, m_isAdmin != FALSE, m_moduleFolder, m_modulePath,
+                              &m_restartNeeded};
+    UINT code = EnsureInstallerVersion(upgrade, platform);
+    if (code == ERROR_SUCCESS) code = BindInstallerApi(&m_installerApi);
     for (const ProductEntry* product = g_setupSettings.products;
          code == ERROR_SUCCESS && product->productName; ++product)
         code = InstallProductEntry(*product);

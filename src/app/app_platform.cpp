@@ -47,3 +47,7 @@ int AppPlatform::CompareSigners(const wchar_t* setupPath, const wchar_t* filePat
 }
 
 void AppPlatform::ReportInstallerResult(UINT code) { ::ReportInstallerResult(code); }
+
+DWORD AppPlatform::VerifyInSeparateProcess(const wchar_t* setupPath, const wchar_t* filePath) {
+    return ::VerifyInSeparateProcess(setupPath, filePath);
+}

@@ -22,6 +22,7 @@ public:
     HRESULT Download(const wchar_t* url, wchar_t* path, DWORD capacity) override;
     int CompareSigners(const wchar_t* setupPath, const wchar_t* filePath) override;
     void ReportInstallerResult(UINT code) override;
+    DWORD VerifyInSeparateProcess(const wchar_t* setupPath, const wchar_t* filePath) override;
 
 private:
     CNapredekDlg& m_progress;

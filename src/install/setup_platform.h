@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "install/setup_tables.h"
+#include "res/resource.h"
 
 class SetupPlatform {
 public:
@@ -31,4 +32,14 @@ public:
     // 0 no signature support, 1 trusted, 2 not trusted.
     virtual int CompareSigners(const wchar_t* setupPath, const wchar_t* filePath) = 0;
     virtual void ReportInstallerResult(UINT code) = 0;
+    // The exit code of a second copy of the setup program judging `filePath` ("/v"): 0 trusted,
+    // TRUST_E_PROVIDER_UNKNOWN no signature support, anything else not trusted.
+    virtual DWORD VerifyInSeparateProcess(const wchar_t* setupPath, const wchar_t* filePath) = 0;
 };
+
+// True, after telling the user that setup was cancelled, once Cancel has been pressed.
+inline bool ShowIfCancelled(SetupPlatform& platform) {
+    if (!platform.IsCancelled()) return false;
+    platform.Show(IDS_CANCELLED, MB_OK | MB_ICONEXCLAMATION);
+    return true;
+}

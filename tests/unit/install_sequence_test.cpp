@@ -171,6 +171,10 @@ struct ScriptedPlatform : SetupPlatform {
         return verdict;
     }
     void ReportInstallerResult(UINT code) override { Record("Report(" + std::to_string(code) + ")"); }
+    DWORD VerifyInSeparateProcess(const wchar_t*, const wchar_t*) override {
+        ADD_FAILURE() << "a product's download is compared in this process";
+        return 0;
+    }
 };
 
 const LanguageEntry kTwoLanguages[] = {

@@ -1,0 +1,143 @@
+#include "engine/installer_upgrade.h"
+
+#include <wchar.h>
+
+#include "app/owned.h"
+#include "app/system_probes.h"
+#include "app/wide_string.h"
+#include "engine/child_process.h"
+#include "engine/file_version.h"
+#include "engine/installer_api.h"
+#include "install/setup_tables.h"
+#include "res/message.h"
+#include "res/resource.h"
+
+namespace {
+
+constexpr DWORD kPathCapacity = 520;
+// The redistributable extracts itself and runs its installer, which must not restart Windows.
+constexpr wchar_t kDelayRebootSwitch[] = L" /c:\"msiinst /delayreboot\"";
+constexpr size_t kDelayRebootSwitchLength = sizeof kDelayRebootSwitch / sizeof(wchar_t) - 1;
+static_assert(kDelayRebootSwitchLength == 26, "the switch is 26 characters");
+constexpr UINT kNotTrusted = 4;
+
+// The msi.dll to examine: the configured folder's, else the one the plain name loads; empty
+// when there is none.
+bool FindInstallerFile(WideString* path) {
+    OwnedKey key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kInstallerKeyPath, 0, KEY_READ, key.out()) == ERROR_SUCCESS &&
+        ReadInstallerLocation(key.get(), path) && !path->empty())
+        return path->Append(L"\\msi.dll");
+    OwnedModule msi(LoadLibraryW(L"msi.dll"));
+    if (!msi) return path->Assign(L"");
+    wchar_t name[kPathCapacity];
+    DWORD length = GetModuleFileNameW(msi.get(), name, kPathCapacity);
+    // A name cut short at the capacity is no name.
+    return path->Assign(length && length < kPathCapacity ? name : L"");
+}
+
+}  // namespace
+
+UINT EnsureInstallerVersion(const UpgradeContext& context, SetupPlatform& platform) {
+    if (!IsInstallerUpgradeNeeded()) return ERROR_SUCCESS;
+    if (!context.isAdmin) {
+        platform.Show(IDS_ADMIN_REQUIRED, kStyleError);
+        return ERROR_INSTALL_FAILURE;
+    }
+    if (platform.Show(IDS_UPGRADE_PROMPT, kStyleQuestion) != IDYES) {
+        platform.Show(IDS_CANCELLED, kStyleWarning);
+        return ERROR_INSTALL_USEREXIT;
+    }
+    UINT result = UpgradeInstaller(context, platform);
+    if (result != ERROR_SUCCESS_REBOOT_REQUIRED) return result;
+    *context.restartNeeded = TRUE;
+    return ERROR_SUCCESS;
+}
+
+bool IsInstallerUpgradeNeeded() {
+    WideString path;
+    if (!FindInstallerFile(&path) || path.empty()) return true;
+    DWORD versionMS = 0;
+    if (GetFileVersionMS(path.c_str(), &versionMS) != ERROR_SUCCESS) return true;
+    return VersionNumber(versionMS) < g_setupSettings.minInstallerVersion;
+}
+
+UINT UpgradeInstaller(const UpgradeContext& context, SetupPlatform& platform) {
+    const wchar_t* fileName = g_setupSettings.redistFile9x;
+    if (!context.notNT) {
+        if (platform.NativeMachine() != kMachineX86) return ERROR_INSTALL_PLATFORM_UNSUPPORTED;
+        fileName = g_setupSettings.redistFileNT;
+    }
+
+    WideString local;
+    WideString address;
+    if (!local.Assign(context.moduleFolder) || !local.Append(fileName) ||
+        !address.Assign(g_setupSettings.redistBaseUrl) || !address.Append(fileName)) {
+        platform.Show(IDS_OUT_OF_MEMORY, kStyleError);
+        return ERROR_OUTOFMEMORY;
+    }
+    // A copy that came with the setup program is trusted as the program itself is.
+    if (platform.FileExists(local.c_str())) return RunInstMsi(local.c_str(), platform);
+
+    platform.SetStatus(IDS_DOWNLOADING_INSTMSI, nullptr);
+    if (ShowIfCancelled(platform)) return ERROR_INSTALL_USEREXIT;
+    wchar_t downloaded[kPathCapacity] = {};
+    HRESULT fetched = platform.Download(address.c_str(), downloaded, kPathCapacity);
+    downloaded[kPathCapacity - 1] = L'\0';
+    if (FAILED(fetched)) downloaded[0] = L'\0';
+    // Cancel aborts the transfer, so it is told before any failure of the download.
+    if (ShowIfCancelled(platform)) return ERROR_INSTALL_USEREXIT;
+    if (downloaded[0] == L'\0') {
+        platform.ShowError(IDS_INSTMSI_NOT_FOUND, address.c_str());
+        return ERROR_FILE_NOT_FOUND;
+    }
+
+    platform.SetStatus(IDS_VERIFYING, fileName);
+    if (ShowIfCancelled(platform)) return ERROR_INSTALL_USEREXIT;
+    switch (platform.VerifyInSeparateProcess(context.modulePath, downloaded)) {
+        case ERROR_SUCCESS:
+            return RunInstMsi(downloaded, platform);
+        case static_cast<DWORD>(TRUST_E_PROVIDER_UNKNOWN):
+            platform.Show(IDS_NO_SIGNATURE_SUPPORT, kStyleError);
+            return ERROR_CALL_NOT_IMPLEMENTED;
+        default:
+            platform.ShowError(IDS_NOT_TRUSTED, downloaded);
+            return kNotTrusted;
+    }
+}
+
+UINT RunInstMsi(const wchar_t* path, SetupPlatform& platform) {
+    if (!IsPlausibleInstMsi(path)) {
+        platform.ShowError(IDS_INVALID_INSTMSI, path);
+        return ERROR_INVALID_PARAMETER;
+    }
+    UINT code = LaunchInstMsi(path);
+    switch (code) {
+        case ERROR_SUCCESS:
+        case ERROR_SUCCESS_REBOOT_INITIATED:
+        case ERROR_SUCCESS_REBOOT_REQUIRED:
+            break;
+        case ERROR_FILE_NOT_FOUND:
+            platform.ShowError(IDS_INSTMSI_NOT_FOUND, path);
+            break;
+        case ERROR_INSTALL_USEREXIT:
+            platform.Show(IDS_CANCELLED, kStyleWarning);
+            break;
+        default:
+            platform.Show(IDS_UPGRADE_FAILED, kStyleError);
+            break;
+    }
+    return code;
+}
+
+bool IsPlausibleInstMsi(const wchar_t* path) {
+    DWORD versionMS = 0;
+    if (GetFileVersionMS(path, &versionMS) != ERROR_SUCCESS) return false;
+    // Versions 10.00 to 11.99 are refused; the unsigned wrap lets everything below 10.00 pass.
+    return VersionNumber(versionMS) - 1000u >= 200u;
+}
+
+UINT LaunchInstMsi(const wchar_t* path) {
+    unsigned long long capacity = wcslen(path) + kDelayRebootSwitchLength + 3;
+    return RunChildProcess(capacity, {L"\"", path, L"\"", kDelayRebootSwitch});
+}
