@@ -134,15 +134,17 @@ class Run:
         return texts
 
     def message_boxes(self):
-        """Texts of the message boxes shown, in order (one entry per box)."""
+        """Texts of the message boxes shown, in order (one entry per box). A message box is a
+        dialog with a text and push buttons that never showed the program's own controls."""
+        own = {s["hwnd"] for s in self.snapshots
+               if any(c["id"] in (101, 103, 104, 105, 1000) for c in s["controls"])}
         texts, seen = [], set()
         for s in self.snapshots:
-            if s["class"] != "#32770" or s["hwnd"] in seen:
+            if s["class"] != "#32770" or s["hwnd"] in own or s["hwnd"] in seen:
                 continue
             statics = [c["text"] for c in s["controls"] if c["class"].lower() == "static" and c["text"]]
             buttons = [c["id"] for c in s["controls"] if c["class"].lower() == "button"]
-            if statics and set(buttons) <= {1, 2, 3, 4, 5, 6, 7} and not any(
-                    c["id"] in (1000, 103, 104, 105) for c in s["controls"]):
+            if statics and buttons and set(buttons) <= {1, 2, 3, 4, 5, 6, 7}:
                 seen.add(s["hwnd"])
                 texts.append(statics[-1])
         return texts

@@ -34,7 +34,9 @@ class InstallCase(PrefixCase):
         return os.path.exists(os.path.join(self.prefix.drive_c, "Program Files", "Quorvel", f"quorvel-{lang}.txt"))
 
     def registered(self, flavour):
-        return self.prefix.wine(["reg", "query", UNINSTALL + PRODUCT_CODES[flavour]]).returncode == 0
+        # The package's own architecture decides the registry view it registers in.
+        view = ["/reg:64"] if flavour.startswith("x64") else []
+        return self.prefix.wine(["reg", "query", UNINSTALL + PRODUCT_CODES[flavour], *view]).returncode == 0
 
     def serve(self, **files):
         return {name: {"file": path} for name, path in files.items()}
