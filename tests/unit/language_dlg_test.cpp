@@ -59,9 +59,14 @@ const LanguageEntry* ChooseAndAnswer(const LanguageEntry* table, LANGID preselec
             seen->itemData.push_back(reinterpret_cast<const LanguageEntry*>(SendMessageW(list, CB_GETITEMDATA, i, 0)));
         }
         seen->selected = int(SendMessageW(list, CB_GETCURSEL, 0, 0));
-        GUITHREADINFO focus = {};
-        focus.cbSize = sizeof focus;
-        seen->listHasFocus = GetGUIThreadInfo(threadId, &focus) && focus.hwndFocus == list;
+        // Windows of tests running beside this one may take the activation (and so the focus)
+        // for a moment: look again after bringing the dialog back to the front.
+        for (int attempt = 0; attempt < 10 && !seen->listHasFocus; ++attempt) {
+            Activate(dialog);
+            GUITHREADINFO focus = {};
+            focus.cbSize = sizeof focus;
+            seen->listHasFocus = GetGUIThreadInfo(threadId, &focus) && focus.hwndFocus == list;
+        }
         seen->bigIcon = reinterpret_cast<HICON>(SendMessageW(dialog, WM_GETICON, ICON_BIG, 0));
         seen->smallIcon = reinterpret_cast<HICON>(SendMessageW(dialog, WM_GETICON, ICON_SMALL, 0));
         seen->dragIcon = reinterpret_cast<HICON>(SendMessageW(dialog, WM_QUERYDRAGICON, 0, 0));
@@ -81,7 +86,7 @@ void PressCancel(HWND dialog) { Click(dialog, IDCANCEL); }
 std::function<void(HWND)> Keys(std::vector<WPARAM> keys) {
     return [keys](HWND dialog) {
         for (WPARAM key : keys) {
-            PressKey(dialog, key);
+            PressKey(GetDlgItem(dialog, IDC_LANGUAGE_LIST), key);
             PumpFor(30);
         }
     };

@@ -115,6 +115,7 @@ TEST_F(ProgressDialogTest, ShowsTheTemplateInTheUiLanguageWithTitleIconsAndFocus
     EXPECT_EQ(GetSystemMetrics(SM_CXSMICON), IconSize(small).cx);
     EXPECT_EQ(GetSystemMetrics(SM_CXICON), IconSize(large).cx);
 
+    for (int attempt = 0; attempt < 10 && GetFocus() != m_dialog.m_btnCancel; ++attempt) Activate(window);
     EXPECT_EQ(m_dialog.m_btnCancel, GetFocus());
     EXPECT_FALSE(m_dialog.IsCancelled());
 

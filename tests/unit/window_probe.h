@@ -67,14 +67,17 @@ inline std::vector<int> VisibleButtons(HWND dialog) {
 // Clicks a button as a user does: the button itself sends its command to the dialog.
 inline void Click(HWND dialog, int id) { PostMessageW(GetDlgItem(dialog, id), BM_CLICK, 0, 0); }
 
-// A key pressed on the control that has the focus in `dialog`'s thread.
-inline void PressKey(HWND dialog, WPARAM key) {
-    GUITHREADINFO info = {};
-    info.cbSize = sizeof info;
-    GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &info);
-    HWND target = info.hwndFocus ? info.hwndFocus : dialog;
-    PostMessageW(target, WM_KEYDOWN, key, 1);
-    PostMessageW(target, WM_KEYUP, key, 0xC0000001);
+// A key pressed on `control`, as the keyboard delivers it to the control that has the focus.
+inline void PressKey(HWND control, WPARAM key) {
+    PostMessageW(control, WM_KEYDOWN, key, 1);
+    PostMessageW(control, WM_KEYUP, key, 0xC0000001);
+}
+
+// Brings the dialog to the front, so that its focus is its own again if a window of another
+// test took it meanwhile.
+inline void Activate(HWND dialog) {
+    SetForegroundWindow(dialog);
+    PumpFor(50);
 }
 
 // Keeps a picture of the window as the screen shows it: screenshots\NAME.bmp in the test's
