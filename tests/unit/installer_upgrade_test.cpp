@@ -56,7 +56,7 @@ private:
     std::vector<BYTE> m_saved;
 };
 
-std::wstring Stand_in(const wchar_t* version) {
+std::wstring StandIn(const wchar_t* version) {
     return FixturePath((std::wstring(L"instmsi_v") + version + L"\\InstMSIW.exe").c_str());
 }
 
@@ -114,8 +114,8 @@ TEST_F(UpgradeTest, FileVersionFromTheFixedPart) {
         {FixturePath(L"msi_v2_0\\msi.dll"), 0, 0x00020000, 200},
         {FixturePath(L"msi_v1_100\\msi.dll"), 0, 0x00010064, 200},
         {FixturePath(L"msi_v3_1\\msi.dll"), 0, 0x00030001, 301},
-        {Stand_in(L"9_99"), 0, 0x00090063, 999},
-        {Stand_in(L"11_99"), 0, 0x000B0063, 1199},
+        {StandIn(L"9_99"), 0, 0x00090063, 999},
+        {StandIn(L"11_99"), 0, 0x000B0063, 1199},
         {FixturePath(L"msi_vnofixed\\msi.dll"), 0, kUnknownFileVersion, 6619035},
         {FixturePath(L"child_stub.exe"), ERROR_RESOURCE_DATA_NOT_FOUND, kUnknownFileVersion, 6619035},
         {FixturePath(L"no such file.dll"), ERROR_FILE_NOT_FOUND, kUnknownFileVersion, 6619035},
@@ -233,10 +233,10 @@ TEST_F(UpgradeTest, EachOutcomeShowsItsMessageAndReturnsItsCode) {
     const std::wstring beside9x = m_scratch + L"beside 9x\\";
     const std::wstring folderNamedLikeIt = m_scratch + L"folder\\";
     for (const std::wstring& folder : {alone, beside9x, folderNamedLikeIt}) CreateDirectoryW(folder.c_str(), nullptr);
-    CopyFileW(Stand_in(L"12_0").c_str(), (beside9x + L"InstMSIA.exe").c_str(), FALSE);
+    CopyFileW(StandIn(L"12_0").c_str(), (beside9x + L"InstMSIA.exe").c_str(), FALSE);
     CreateDirectoryW((folderNamedLikeIt + L"InstMSIW.exe").c_str(), nullptr);
-    const std::wstring genuine = Stand_in(L"12_0");
-    const std::wstring forged = Stand_in(L"10_0");
+    const std::wstring genuine = StandIn(L"12_0");
+    const std::wstring forged = StandIn(L"10_0");
     const std::string verify = "Verify(C:\\Setup\\setup.exe," + Narrow(genuine) + ")";
     const std::string verifying = "SetStatus(19,InstMSIW.exe)";
 
@@ -295,7 +295,7 @@ TEST_F(UpgradeTest, EachOutcomeShowsItsMessageAndReturnsItsCode) {
         {"downloaded, restart required", false, true, alone, none, 3010, 0, {verify}, genuine},
         {"downloaded, failed", false, true, alone, none, 1, 1, {verify, "Show(29,16)"}, genuine},
         {"downloaded, trusted but not plausible", false, true, alone,
-         [](ScriptedPlatform& p) { p.downloadedPath = Stand_in(L"10_0"); }, 0, 87,
+         [](ScriptedPlatform& p) { p.downloadedPath = StandIn(L"10_0"); }, 0, 87,
          {"ShowError(31," + Narrow(forged) + ")"}, L""},
     };
     m_location.Set(m_scratch);  // no msi.dll there: an upgrade is needed
@@ -353,7 +353,7 @@ TEST_F(UpgradeTest, RedistributableExitCodesAndVersions) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(Narrow(c.version) + " exiting with " + std::to_string(c.exitCode));
-        const std::wstring path = Stand_in(c.version);
+        const std::wstring path = StandIn(c.version);
         EXPECT_EQ(c.runs, IsPlausibleInstMsi(path.c_str()));
         ExitWith(c.exitCode);
         ScriptedPlatform platform;
@@ -374,7 +374,7 @@ TEST_F(UpgradeTest, LaunchedWithTheDelayedRestartAtA200CharacterPath) {
     CreateDirectoryW(folder.c_str(), nullptr);
     const std::wstring program = folder + L"\\InstMSIW.exe";
     ASSERT_EQ(200u, program.size());
-    ASSERT_TRUE(CopyFileW(Stand_in(L"12_0").c_str(), program.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(StandIn(L"12_0").c_str(), program.c_str(), FALSE));
     ExitWith(0x800B0004);
     EXPECT_EQ(0x800B0004u, LaunchInstMsi(program.c_str())) << "the exit code comes back unchanged";
     std::wstring line = TakeRecorded();
