@@ -42,10 +42,10 @@ add_custom_command(OUTPUT ${ICON_DIR}/setup.ico
 
 set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -c 65001")
 add_library(setup_resources OBJECT ${RES_DIR}/setup.rc)
-target_include_directories(setup_resources PRIVATE ${RES_DIR} ${ICON_DIR})
+target_include_directories(setup_resources PRIVATE ${RES_DIR} ${ICON_DIR} ${PRODUCT_GENERATED_DIR})
 # windres reports no dependencies: name every file the script pulls in.
 file(GLOB RES_INCLUDED CONFIGURE_DEPENDS ${RES_DIR}/*.rc ${RES_DIR}/*.rci ${RES_DIR}/*.h
      ${RES_DIR}/*.manifest)
 set_source_files_properties(${RES_DIR}/setup.rc PROPERTIES
-  OBJECT_DEPENDS "${RES_INCLUDED};${ICON_DIR}/setup.ico")
+  OBJECT_DEPENDS "${RES_INCLUDED};${ICON_DIR}/setup.ico;${PRODUCT_GENERATED_DIR}/product_name.rch")
 set(SETUP_RESOURCES $<TARGET_OBJECTS:setup_resources>)
