@@ -70,6 +70,8 @@ BAD_FILES = [
      "products[0].askFirst", "must be true, false or a whole number"),
     ("no products", changed(lambda p: p.update(products=[])),
      "products", "a list of one or more products is required"),
+    ("misspelt top-level field", changed(lambda p: p.update(product=p.pop("products"))),
+     "product", "unknown field (known: settings, products)"),
     ("settings left out", changed(lambda p: p.pop("settings")), "settings", "missing (an object is required)"),
     ("empty product name", changed(lambda p: first(p).update(productName="")),
      "products[0].productName", "is empty"),
