@@ -71,7 +71,36 @@ void CNapredekDlg::OnInitDialog() {
     m_bCancel.store(0, std::memory_order_relaxed);
 }
 
-void CNapredekDlg::OnCancel() { m_bCancel.store(1, std::memory_order_relaxed); }
+namespace {
+
+DWORD WINAPI AbortBinding(void* binding) {
+    static_cast<IBinding*>(binding)->Abort();
+    static_cast<IBinding*>(binding)->Release();
+    return 0;
+}
+
+}  // namespace
+
+void CNapredekDlg::OnCancel() {
+    m_bCancel.store(1, std::memory_order_relaxed);
+    // The abort may wait for the transfer's own thread: never on the thread that serves the
+    // window, which must stay responsive whatever the download does.
+    if (IBinding* binding = CurrentBinding()) {
+        HANDLE aborting = CreateThread(nullptr, 0, AbortBinding, binding, 0, nullptr);
+        if (aborting)
+            CloseHandle(aborting);
+        else
+            binding->Release();
+    }
+}
+
+IBinding* CNapredekDlg::CurrentBinding() {
+    EnterCriticalSection(&m_bindingLock);
+    IBinding* binding = m_pBinding;
+    if (binding) binding->AddRef();
+    LeaveCriticalSection(&m_bindingLock);
+    return binding;
+}
 
 BOOL CNapredekDlg::OnSetCursor(HWND under) {
     if (under && under == m_btnCancel) return FALSE;  // the button keeps the arrow
@@ -104,7 +133,15 @@ HRESULT CNapredekDlg::QueryInterface(REFIID riid, void** object) {
 ULONG CNapredekDlg::AddRef() { return static_cast<ULONG>(++m_nRefCount); }
 ULONG CNapredekDlg::Release() { return static_cast<ULONG>(--m_nRefCount); }
 
-HRESULT CNapredekDlg::OnStartBinding(DWORD, IBinding*) { return S_OK; }
+HRESULT CNapredekDlg::OnStartBinding(DWORD, IBinding* binding) {
+    if (binding) binding->AddRef();
+    EnterCriticalSection(&m_bindingLock);
+    IBinding* previous = m_pBinding;
+    m_pBinding = binding;
+    LeaveCriticalSection(&m_bindingLock);
+    if (previous) previous->Release();
+    return S_OK;
+}
 HRESULT CNapredekDlg::GetPriority(LONG*) { return S_OK; }
 HRESULT CNapredekDlg::OnLowResource(DWORD) { return S_OK; }
 
@@ -113,10 +150,20 @@ HRESULT CNapredekDlg::OnProgress(ULONG progress, ULONG progressMax, ULONG, LPCWS
         SendMessageW(m_wndProgress, PBM_SETRANGE32, 0, progressMax);
         SendMessageW(m_wndProgress, PBM_SETPOS, progress, 0);
     }
-    return IsCancelled() ? E_ABORT : S_OK;
+    if (!IsCancelled()) return S_OK;
+    // Some platforms carry on after E_ABORT; the binding's own abort ends the transfer there.
+    if (IBinding* binding = CurrentBinding()) AbortBinding(binding);
+    return E_ABORT;
 }
 
-HRESULT CNapredekDlg::OnStopBinding(HRESULT, LPCWSTR) { return S_OK; }
+HRESULT CNapredekDlg::OnStopBinding(HRESULT, LPCWSTR) {
+    EnterCriticalSection(&m_bindingLock);
+    IBinding* binding = m_pBinding;
+    m_pBinding = nullptr;
+    LeaveCriticalSection(&m_bindingLock);
+    if (binding) binding->Release();
+    return S_OK;
+}
 HRESULT CNapredekDlg::GetBindInfo(DWORD*, BINDINFO*) { return S_OK; }
 HRESULT CNapredekDlg::OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM*) { return S_OK; }
 HRESULT CNapredekDlg::OnObjectAvailable(REFIID, IUnknown*) { return S_OK; }

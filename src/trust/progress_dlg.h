@@ -1,6 +1,6 @@
 // The progress dialog: the program's main window, showing a title, a status line and a
-// progress bar, and at the same time the download callback. Cancel only raises a flag that
-// the worker polls and that turns a running download into an abort.
+// progress bar, and at the same time the download callback. Cancel raises a flag that the
+// worker polls, and ends a running download.
 #pragma once
 #include <windows.h>
 #include <urlmon.h>
@@ -9,10 +9,10 @@
 
 class CNapredekDlg : public IBindStatusCallback {
 public:
-    CNapredekDlg() = default;
+    CNapredekDlg() { InitializeCriticalSection(&m_bindingLock); }
     CNapredekDlg(const CNapredekDlg&) = delete;
     CNapredekDlg& operator=(const CNapredekDlg&) = delete;
-    virtual ~CNapredekDlg() = default;
+    virtual ~CNapredekDlg() { DeleteCriticalSection(&m_bindingLock); }
 
     // Creates the dialog modeless from its template; the template makes it visible.
     HWND Create(HINSTANCE instance, HWND parent);
@@ -52,6 +52,13 @@ private:
     void OnCancel();
     BOOL OnSetCursor(HWND under);
     void OnDestroy();
+    // The download in progress with a reference for the caller, or null.
+    IBinding* CurrentBinding();
 
     HINSTANCE m_hInstance = nullptr;
+    // The download in progress. A transfer that sends nothing more never asks OnProgress, and
+    // some platforms go on after its E_ABORT: Cancel then ends the transfer through it. The
+    // worker sets and clears it while the main thread may be cancelling, hence the lock.
+    IBinding* m_pBinding = nullptr;
+    CRITICAL_SECTION m_bindingLock;
 };

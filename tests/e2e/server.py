@@ -62,7 +62,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
             time.sleep(route.get("seconds", 3600))
             return
         if behaviour.startswith("redirect"):
-            target = self.path + "&again=1" if behaviour == "redirect-loop" else "https://elsewhere.invalid/x"
+            # A loop between two addresses, or a hop to a host that does not exist.
+            again = "&again=1"
+            if behaviour == "redirect-away":
+                target = "https://elsewhere.invalid/x"
+            elif self.path.endswith(again):
+                target = self.path[: -len(again)]
+            else:
+                target = self.path + again
             self.send_response(302)
             self.send_header("Location", target)
             self.send_header("Content-Length", "0")
@@ -84,6 +91,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             if behaviour == "endless":
                 while True:
                     self.wfile.write(b"\0" * 65536)
+                    time.sleep(route.get("delay", 0))
             elif behaviour in ("reset", "truncate"):
                 self.wfile.write(data[: len(data) // 2])
                 self.wfile.flush()

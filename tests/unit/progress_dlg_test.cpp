@@ -289,6 +289,50 @@ TEST_F(ProgressDialogTest, OtherNotificationsAnswerOkAndTouchNothing) {
     EXPECT_EQ(0, BarPosition(m_dialog));
 }
 
+// A transfer as the download machinery hands it over: it counts aborts and references.
+class CountingBinding : public IBinding {
+public:
+    std::atomic<LONG> references{1};
+    std::atomic<LONG> aborts{0};
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** object) override {
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++references; }
+    ULONG STDMETHODCALLTYPE Release() override { return --references; }
+    HRESULT STDMETHODCALLTYPE Abort() override {
+        ++aborts;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Suspend() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Resume() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetPriority(LONG) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetPriority(LONG*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetBindResult(CLSID*, DWORD*, LPOLESTR*, DWORD*) override { return E_NOTIMPL; }
+};
+
+// A host that sends nothing more never calls OnProgress again: Cancel itself must end it.
+TEST_F(ProgressDialogTest, CancelAbortsTheTransferInProgress) {
+    CountingBinding binding;
+    IBindStatusCallback* callback = &m_dialog;
+    OnWorker([&] { EXPECT_EQ(S_OK, callback->OnStartBinding(0, &binding)); });
+    EXPECT_EQ(2, binding.references.load()) << "the transfer is held while it runs";
+
+    Click(IDCANCEL);
+    for (int waited = 0; waited < 200 && binding.aborts == 0; ++waited) PumpDialog(m_dialog.m_hWnd, 10);
+    EXPECT_EQ(1, binding.aborts.load());
+    EXPECT_TRUE(IsWindowVisible(m_dialog.m_hWnd)) << "the dialog stays";
+
+    OnWorker([&] { EXPECT_EQ(E_ABORT, callback->OnProgress(5, 10, BINDSTATUS_DOWNLOADINGDATA, nullptr)); });
+    EXPECT_EQ(2, binding.aborts.load()) << "a transfer that goes on after E_ABORT is aborted again";
+
+    OnWorker([&] { EXPECT_EQ(S_OK, callback->OnStopBinding(E_ABORT, nullptr)); });
+    EXPECT_EQ(1, binding.references.load()) << "the transfer is let go when it stops";
+    Click(IDCANCEL);
+    PumpDialog(m_dialog.m_hWnd, 100);
+    EXPECT_EQ(2, binding.aborts.load()) << "nothing to abort once the transfer has stopped";
+}
+
 TEST_F(ProgressDialogTest, RealDownloadTakesTheCallbackAndFillsTheBar) {
     // A local file through the platform's URL moniker: the download machinery itself asks for
     // the callback and reports progress. (Wine hands a local file over in one piece and goes

@@ -1,0 +1,73 @@
+"""The download host misbehaving in the ways a network can: the setup never hangs past what
+the user can cancel, never installs what it did not verify, and ends with the right message."""
+import os
+import time
+import unittest
+
+from harness import WORK, PrefixCase, run_setup
+from signing import Identity, signed_copy
+
+PACKAGES = os.path.join(os.environ.get("BUILD_DIR", ""), "packages")
+SETUP_EXE = os.environ.get("SETUP_EXE", "")
+CHOOSE_ENGLISH = ("Choose setup language", "select:English,press:1")
+CLOSE_BOXES = ("OK", "wait:200,press:1")
+CANCELLED = "Setup was cancelled."
+
+
+def signed(path):
+    return signed_copy(path, Identity("maker"), os.path.join(WORK, "signed", "maker"))
+
+
+class HostileHost(PrefixCase):
+    arch = "win64"
+
+    def setUp(self):
+        super().setUp()
+        self.setup = signed(SETUP_EXE)
+        self.package = signed(os.path.join(PACKAGES, "Quorvel.x64.En.msi"))
+
+    def installed(self):
+        return os.path.exists(os.path.join(self.prefix.drive_c, "Program Files", "Quorvel", "quorvel-En.txt"))
+
+    def clear_cache(self):
+        """The URL cache would serve the next case from the last one's copy."""
+        self.prefix.wine(["cmd", "/c", "rmdir", "/s", "/q",
+                          "C:\\users\\root\\AppData\\Local\\Microsoft\\Windows\\INetCache"])
+
+    def run_against(self, route, rules=(CHOOSE_ENGLISH, CLOSE_BOXES), timeout=90):
+        started = time.time()
+        run = run_setup(self.prefix, setup=self.setup, rules=list(rules), timeout=timeout,
+                        server={"Quorvel.x64.En.msi": dict(route, file=self.package)})
+        run.seconds = time.time() - started
+        self.assertFalse(run.timed_out, "the setup hung")
+        self.assertEqual(0, run.exit_code)
+        self.assertFalse(self.installed(), "nothing unverified is installed")
+        return run
+
+    def test_refused_transfers_end_with_a_message(self):
+        # Each ends by itself; what the download leaves behind is refused by the signature
+        # check, or the download reports its failure.
+        for behaviour in ("reset", "truncate", "oversize", "redirect-away"):
+            with self.subTest(behaviour=behaviour):
+                run = self.run_against({"behaviour": behaviour})
+                boxes = run.message_boxes()
+                self.assertEqual(1, len(boxes), boxes)
+                self.assertRegex(boxes[0], r"^(Installation failed\. '.*' is not trusted\."
+                                           r"|Setup was unable to find the MSI package or patch 'https://.*'\.)$")
+                self.clear_cache()
+
+    def test_transfers_that_never_end_are_cancelled_by_the_user(self):
+        # Nothing more arrives, or it never stops arriving, or the host sends it round in
+        # circles: only the user's Cancel ends these, and it must, promptly.
+        for behaviour in ("silent", "headers-only", "endless", "redirect-loop"):
+            with self.subTest(behaviour=behaviour):
+                # An endless body at a network's pace (6 MB/s), not at the loopback's.
+                run = self.run_against({"behaviour": behaviour, "seconds": 600, "delay": 0.01},
+                                       [CHOOSE_ENGLISH, ("Downloading package", "wait:2000,press:2"), CLOSE_BOXES])
+                self.assertEqual([CANCELLED], run.message_boxes())
+                self.assertLess(run.seconds, 30, "Cancel ends the download at once")
+                self.clear_cache()
+
+
+if __name__ == "__main__":
+    unittest.main()
