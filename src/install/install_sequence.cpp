@@ -40,11 +40,6 @@ public:
     UINT Run();
 
 private:
-    bool Cancelled() {
-        if (!m_platform.IsCancelled()) return false;
-        m_platform.Show(IDS_CANCELLED, MB_OK | MB_ICONEXCLAMATION);
-        return true;
-    }
     bool CopyBesideMatches();
     UINT Download();
     UINT Install();
@@ -79,7 +74,7 @@ UINT Sequence::Run() {
 
     m_keyword = m_product.operation ? m_product.operation : L"DEFAULT";
     m_platform.SetTitle(IDS_WAIT_DOWNLOAD, m_product.productName);
-    if (Cancelled()) return ERROR_INSTALL_USEREXIT;
+    if (ShowIfCancelled(m_platform)) return ERROR_INSTALL_USEREXIT;
 
     m_fileName = PickFile(*language, m_context.notNT, m_platform, false);
     if (!m_fileName) {
@@ -137,18 +132,18 @@ UINT Sequence::Download() {
         return ERROR_OUTOFMEMORY;
     }
     m_platform.SetStatus(IDS_DOWNLOADING, m_fileName);
-    if (Cancelled()) return ERROR_INSTALL_USEREXIT;
+    if (ShowIfCancelled(m_platform)) return ERROR_INSTALL_USEREXIT;
 
     HRESULT result = m_platform.Download(address.c_str(), m_downloaded, kDownloadPathCapacity);
     m_downloaded[kDownloadPathCapacity - 1] = L'\0';
     if (FAILED(result)) m_downloaded[0] = L'\0';
-    if (Cancelled()) return ERROR_INSTALL_USEREXIT;
+    if (ShowIfCancelled(m_platform)) return ERROR_INSTALL_USEREXIT;
     if (m_downloaded[0] == L'\0') {
         m_platform.ShowError(IDS_PACKAGE_NOT_FOUND, address.c_str());
         return ERROR_FILE_NOT_FOUND;
     }
     m_platform.SetStatus(IDS_VERIFYING, m_fileName);
-    if (Cancelled()) return ERROR_INSTALL_USEREXIT;
+    if (ShowIfCancelled(m_platform)) return ERROR_INSTALL_USEREXIT;
 
     // Only a downloaded file is compared: a copy beside the setup program came with it.
     switch (m_platform.CompareSigners(m_context.modulePath, m_downloaded)) {
