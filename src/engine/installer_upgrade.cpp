@@ -8,6 +8,7 @@
 #include "engine/child_process.h"
 #include "engine/file_version.h"
 #include "engine/installer_api.h"
+#include "install/download_step.h"
 #include "install/setup_tables.h"
 #include "res/message.h"
 #include "res/resource.h"
@@ -79,21 +80,10 @@ UINT UpgradeInstaller(const UpgradeContext& context, SetupPlatform& platform) {
     // A copy that came with the setup program is trusted as the program itself is.
     if (platform.FileExists(local.c_str())) return RunInstMsi(local.c_str(), platform);
 
-    platform.SetStatus(IDS_DOWNLOADING_INSTMSI, nullptr);
-    if (ShowIfCancelled(platform)) return ERROR_INSTALL_USEREXIT;
-    wchar_t downloaded[kPathCapacity] = {};
-    HRESULT fetched = platform.Download(address.c_str(), downloaded, kPathCapacity);
-    downloaded[kPathCapacity - 1] = L'\0';
-    if (FAILED(fetched)) downloaded[0] = L'\0';
-    // Cancel aborts the transfer, so it is told before any failure of the download.
-    if (ShowIfCancelled(platform)) return ERROR_INSTALL_USEREXIT;
-    if (downloaded[0] == L'\0') {
-        platform.ShowError(IDS_INSTMSI_NOT_FOUND, address.c_str());
-        return ERROR_FILE_NOT_FOUND;
-    }
-
-    platform.SetStatus(IDS_VERIFYING, fileName);
-    if (ShowIfCancelled(platform)) return ERROR_INSTALL_USEREXIT;
+    wchar_t downloaded[kPathCapacity];
+    UINT code = DownloadStep(platform, address.c_str(), IDS_DOWNLOADING_INSTMSI, nullptr, IDS_INSTMSI_NOT_FOUND,
+                             fileName, downloaded, kPathCapacity);
+    if (code != ERROR_SUCCESS) return code;
     switch (platform.VerifyInSeparateProcess(context.modulePath, downloaded)) {
         case ERROR_SUCCESS:
             return RunInstMsi(downloaded, platform);

@@ -1,6 +1,7 @@
 #include "install/install_sequence.h"
 
 #include "app/wide_string.h"
+#include "install/download_step.h"
 #include "install/package_property.h"
 #include "app/system_probes.h"
 #include "res/resource.h"
@@ -131,19 +132,9 @@ UINT Sequence::Download() {
         m_platform.Show(IDS_OUT_OF_MEMORY, MB_OK | MB_ICONERROR);
         return ERROR_OUTOFMEMORY;
     }
-    m_platform.SetStatus(IDS_DOWNLOADING, m_fileName);
-    if (ShowIfCancelled(m_platform)) return ERROR_INSTALL_USEREXIT;
-
-    HRESULT result = m_platform.Download(address.c_str(), m_downloaded, kDownloadPathCapacity);
-    m_downloaded[kDownloadPathCapacity - 1] = L'\0';
-    if (FAILED(result)) m_downloaded[0] = L'\0';
-    if (ShowIfCancelled(m_platform)) return ERROR_INSTALL_USEREXIT;
-    if (m_downloaded[0] == L'\0') {
-        m_platform.ShowError(IDS_PACKAGE_NOT_FOUND, address.c_str());
-        return ERROR_FILE_NOT_FOUND;
-    }
-    m_platform.SetStatus(IDS_VERIFYING, m_fileName);
-    if (ShowIfCancelled(m_platform)) return ERROR_INSTALL_USEREXIT;
+    UINT code = DownloadStep(m_platform, address.c_str(), IDS_DOWNLOADING, m_fileName, IDS_PACKAGE_NOT_FOUND,
+                             m_fileName, m_downloaded, kDownloadPathCapacity);
+    if (code != ERROR_SUCCESS) return code;
 
     // Only a downloaded file is compared: a copy beside the setup program came with it.
     switch (m_platform.CompareSigners(m_context.modulePath, m_downloaded)) {
