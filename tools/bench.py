@@ -1,0 +1,230 @@
+"""The bench: setup.exe side by side with the floor under Wine. Its size (code and data,
+resources, the icon alone); the time to its first window against an empty-window program;
+the download and install of a ~20 MB package from the local HTTPS host against a program
+that makes the same two calls with no user interface, and the progress notifications; the
+peak memory of each. Prints medians over interleaved runs with their spread.
+
+    python3 tools/bench.py [--startup-runs N] [--install-runs N]   (BUILD_DIR: the build)"""
+import argparse
+import json
+import os
+import random
+import statistics
+import struct
+import subprocess
+import sys
+
+top = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+build = os.environ["BUILD_DIR"]
+BENCH = os.path.join(build, "bench")
+# The launcher answers windows in the robot's place, so the harness runs it as the robot.
+os.environ["ROBOT_EXE"] = os.path.join(BENCH, "launch.exe")
+os.environ.setdefault("WINE_PREFIXES", os.path.join(build, "prefixes"))
+os.environ.setdefault("E2E_WORK", os.path.join(build, "bench-work"))
+sys.path.insert(0, os.path.join(top, "tests", "e2e"))
+
+from harness import APP_TITLE, WORK, Prefix, run_setup  # noqa: E402
+from signing import Identity, signed_copy  # noqa: E402
+
+RT_ICON, RT_GROUP_ICON = 3, 14
+PAYLOAD_BYTES = 20 * 1024 * 1024
+SIZE_GOAL = 256 * 1024
+PACKAGE = "Quorvel.Win32.En.msi"
+INSTALLED = os.path.join("Program Files", "Quorvel", "quorvel-En.txt")
+CHOOSE_ENGLISH = ("Choose setup language", "select:English,press:1")
+
+
+# --- size -------------------------------------------------------------------------------
+
+def pe_layout(path):
+    """(header bytes, {section name: raw bytes}, icon bytes) of a PE file: the icon is every
+    RT_ICON and RT_GROUP_ICON data entry of its resource directory."""
+    data = open(path, "rb").read()
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    count, optional = struct.unpack_from("<HxxxxxxxxxxxxH", data, pe + 6)
+    table = pe + 24 + optional
+    sections = {}
+    rsrc = None
+    for i in range(count):
+        name, vsize, rva, raw, pointer = struct.unpack_from("<8sIIII", data, table + 40 * i)
+        name = name.rstrip(b"\0").decode()
+        sections[name] = raw
+        if name == ".rsrc":
+            rsrc = (rva, pointer)
+    headers = min(p for i in range(count) if (p := struct.unpack_from("<I", data, table + 40 * i + 20)[0]))
+
+    def entries(offset):
+        named, ids = struct.unpack_from("<HH", data, rsrc[1] + offset + 12)
+        for k in range(named + ids):
+            key, target = struct.unpack_from("<II", data, rsrc[1] + offset + 16 + 8 * k)
+            yield key, target
+
+    def leaf_bytes(target):
+        if target & 0x80000000:
+            return sum(leaf_bytes(t) for _, t in entries(target & 0x7FFFFFFF))
+        return struct.unpack_from("<I", data, rsrc[1] + target + 4)[0]
+
+    icon = sum(leaf_bytes(t) for key, t in entries(0) if key in (RT_ICON, RT_GROUP_ICON)) if rsrc else 0
+    return headers, sections, icon
+
+
+def report_size(path):
+    headers, sections, icon = pe_layout(path)
+    total = os.path.getsize(path)
+    resources = sections.get(".rsrc", 0)
+    code_data = total - resources
+    print(f"size of {path}  (PE sections and resource directory read by tools/bench.py)")
+    print(f"  file                  {total:8d} bytes  goal <= {SIZE_GOAL}: {'met' if total <= SIZE_GOAL else 'MISSED'}")
+    print(f"  code and data         {code_data:8d}  (headers {headers}, "
+          + ", ".join(f"{n} {b}" for n, b in sections.items() if n != ".rsrc" and b) + ")")
+    print(f"  resources (.rsrc)     {resources:8d}  of which the icon alone {icon}, the rest {resources - icon}")
+    print()
+
+
+# --- runs -------------------------------------------------------------------------------
+
+def events(run, kind):
+    return [e for e in run.events if e["event"] == kind]
+
+
+def ended(run):
+    (end,) = events(run, "exit")
+    return end
+
+
+class Series:
+    """Measurements of one quantity for setup.exe and for its floor."""
+
+    def __init__(self, label, unit):
+        self.label, self.unit, self.setup, self.floor = label, unit, [], []
+
+    def line(self, compare, goal):
+        s, f = statistics.median(self.setup), statistics.median(self.floor)
+        spread = lambda v: f"[{min(v):.1f}..{max(v):.1f}]"  # noqa: E731
+        verdict = "met" if goal(s, f) else "MISSED"
+        return (f"  {self.label:26s} setup {s:9.1f} {spread(self.setup):20s} floor {f:9.1f} {spread(self.floor):20s}"
+                f" {compare(s, f)}  ({verdict}; {self.unit}, n={len(self.setup)}+{len(self.floor)})")
+
+
+def ratio(goal):
+    return (lambda s, f: f"ratio {s / f:.3f} (goal <= {goal})"), (lambda s, f: s / f <= goal)
+
+
+def difference(goal_mb):
+    return (lambda s, f: f"diff {(s - f) / 1024:+.2f} MB (goal <= {goal_mb} MB)"), \
+           (lambda s, f: s - f <= goal_mb * 1024)
+
+
+def first_window(prefix, program, name):
+    """Milliseconds from CreateProcess to the first visible top-level window, and the peak
+    working set (KB) then; the program is ended there."""
+    run = run_setup(prefix, setup=program, name=name, rules=[("", "end")], timeout=60)
+    shown = events(run, "window")
+    if not shown:
+        raise SystemExit(f"{name} showed no window: {run.events}")
+    return shown[0]["title"], shown[0]["ms"], ended(run)["peak_working_set"] / 1024
+
+
+def measure_startup(runs, setup, floor):
+    times, memory = Series("first window", "ms"), Series("peak memory at it", "KB")
+    with Prefix("win32") as prefix:
+        first_window(prefix, setup, "setup.exe")  # warm-up: Wine's own files into the cache
+        first_window(prefix, floor, "floor_window.exe")
+        for i in range(runs):
+            order = [("setup", setup, "setup.exe"), ("floor", floor, "floor_window.exe")]
+            for side, program, name in order if i % 2 == 0 else reversed(order):
+                title, ms, kb = first_window(prefix, program, name)
+                if side == "setup" and title != APP_TITLE:
+                    raise SystemExit(f"setup.exe's first window is '{title}', not the progress dialog")
+                getattr(times, side).append(ms)
+                getattr(memory, side).append(kb)
+    print("start-up: CreateProcess to the first visible top-level window (bench/launch.exe), "
+          "the program ended there")
+    print(times.line(*ratio(1.1)))
+    print(memory.line(*difference(2)))
+    print()
+
+
+def build_package(identity):
+    """A ~20 MB package of the built-in table's name and version, signed like setup.exe."""
+    folder = os.path.join(WORK, "package")
+    os.makedirs(folder, exist_ok=True)
+    payload, msi = os.path.join(folder, "payload.bin"), os.path.join(folder, PACKAGE)
+    source = os.path.join(top, "tests", "packages", "quorvel.wxs")
+    if not os.path.exists(msi):
+        with open(payload, "wb") as f:  # incompressible, so the package stays ~20 MB
+            f.write(random.Random(8).randbytes(PAYLOAD_BYTES))
+        subprocess.run(["wixl", "-a", "x86", "-D", "Arch=x86", "-D", "Lang=En", "-D", "LangId=1033",
+                        "-D", "Version=3.5.1", "-D", "ProductCode=1A2B3C4D-0000-4000-8000-000000000001",
+                        # wixl takes file sources relative to the .wxs
+                        "-D", f"Payload={os.path.relpath(payload, os.path.dirname(source))}", "-o", msi, source],
+                       check=True)
+    return signed_copy(msi, identity, os.path.join(folder, "signed"))
+
+
+def install_run(program, name, args, rules, served):
+    """One download and install in a fresh prefix: (milliseconds, peak KB, floor report)."""
+    with Prefix("win32") as prefix:
+        report = prefix.windows_path(os.path.join(prefix.drive_c, "bench", "report.json"))
+        os.makedirs(prefix.unix_path("C:\\bench"), exist_ok=True)
+        run = run_setup(prefix, [a.replace("REPORT", report) for a in args], setup=program, name=name,
+                        rules=rules, timeout=600, server={PACKAGE: {"file": served}})
+        end = ended(run)
+        if end["code"] != 0 or [r["name"] for r in run.requests] != [PACKAGE] \
+                or not os.path.exists(os.path.join(prefix.drive_c, INSTALLED)):
+            raise SystemExit(f"{name} did not download and install {PACKAGE}: {run.events} {run.requests}")
+        # The time the language dialog waited for its answer is the user's, not the program's.
+        waited = sum(g["ms"] - w["ms"] for w, g in zip(events(run, "window"), events(run, "gone"))
+                     if w["title"] == g["title"] == CHOOSE_ENGLISH[0])
+        floor_report = None
+        if os.path.exists(prefix.unix_path(report)):
+            with open(prefix.unix_path(report)) as f:
+                floor_report = json.load(f)
+        return end["ms"] - waited, end["peak_working_set"] / 1024, floor_report
+
+
+def measure_install(runs, setup, floor, package):
+    product = json.load(open(os.path.join(top, "product", "quorvel.json")))["products"][0]
+    url = product["downloadBase"] + PACKAGE
+    times, memory = Series("download and install", "ms"), Series("peak memory", "KB")
+    reports = []
+    for i in range(runs):
+        order = [("setup", lambda: install_run(setup, "setup.exe", [], [CHOOSE_ENGLISH], package)),
+                 ("floor", lambda: install_run(floor, "floor_install.exe", [url, str(product["uiLevel"]), "REPORT"],
+                                               [], package))]
+        for side, run in order if i % 2 == 0 else reversed(order):
+            ms, kb, report = run()
+            getattr(times, side).append(ms)
+            getattr(memory, side).append(kb)
+            if report:
+                reports.append(report)
+    size = os.path.getsize(package) / 1024 / 1024
+    print(f"download and install of a {size:.1f} MB signed package from the local HTTPS host, fresh prefix each "
+          "(setup.exe: from CreateProcess to exit, less the time the language dialog waited for its answer)")
+    print(times.line(*ratio(1.05)))
+    print(memory.line(*difference(2)))
+    calls = statistics.median(r["calls"] for r in reports)
+    callback = statistics.median(r["callback_ms"] for r in reports)
+    print(f"  floor's own split: download {statistics.median(r['download_ms'] for r in reports):.0f} ms, "
+          f"install {statistics.median(r['install_ms'] for r in reports):.0f} ms; "
+          f"{calls:.0f} progress notifications (OnProgress), {callback:.2f} ms in them")
+    print()
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--startup-runs", type=int, default=11)
+    parser.add_argument("--install-runs", type=int, default=3)
+    options = parser.parse_args()
+    identity = Identity("bench")
+    signed = os.path.join(WORK, "signed")
+    setup = signed_copy(os.path.join(build, "setup.exe"), identity, signed)
+    report_size(os.path.join(build, "setup.exe"))
+    measure_startup(options.startup_runs, setup, os.path.join(BENCH, "floor_window.exe"))
+    if options.install_runs:
+        measure_install(options.install_runs, setup, os.path.join(BENCH, "floor_install.exe"),
+                        build_package(identity))
+
+
+if __name__ == "__main__":
+    main()
