@@ -4,8 +4,9 @@
 //
 //   floor_install.exe URL UI-LEVEL REPORT-FILE
 //
-// The report is one JSON line: the notifications, the milliseconds spent in them, the
-// download's and the install's milliseconds. The exit code is the installer's result.
+// The report is one JSON line: the notifications, the milliseconds spent in them, and when
+// the download and the install began and ended (QueryPerformanceCounter in milliseconds, the
+// clock the launcher reads too). The exit code is the installer's result.
 #include <windows.h>
 #include <msi.h>
 #include <stdio.h>
@@ -60,7 +61,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     QueryPerformanceFrequency(&g_frequency);
     CountingCallback callback;
     wchar_t path[520] = L"";
-    double started = Now();
+    double downloading = Now();
     HRESULT downloaded = URLDownloadToCacheFileW(nullptr, __wargv[1], path, 520, 0, &callback);
     double installing = Now();
     UINT result = ERROR_FILE_NOT_FOUND;
@@ -70,8 +71,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     }
     double ended = Now();
     if (FILE* report = _wfopen(__wargv[3], L"w")) {
-        fprintf(report, "{\"calls\":%u,\"callback_ms\":%.3f,\"download_ms\":%.3f,\"install_ms\":%.3f}\n",
-                callback.calls, callback.milliseconds, installing - started, ended - installing);
+        fprintf(report, "{\"calls\":%u,\"callback_ms\":%.3f,\"download_at\":%.3f,\"install_at\":%.3f,"
+                "\"installed_at\":%.3f}\n", callback.calls, callback.milliseconds, downloading, installing, ended);
         fclose(report);
     }
     return static_cast<int>(result);

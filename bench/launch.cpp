@@ -4,7 +4,8 @@
 //
 //   launch.exe --log FILE [--timeout SECONDS] [--on TEXT ACTION[,ACTION...]]... -- PROGRAM [ARGS...]
 //
-// Times are milliseconds since just before CreateProcess (QueryPerformanceCounter). Each of the
+// Times are milliseconds since just before CreateProcess (QueryPerformanceCounter), whose
+// reading "started" gives as "clock_ms" for programs that log the same clock. Each of the
 // program's top-level windows is logged when first seen visible ("window") and when it is
 // no longer ("gone"); a rule fires once on a window whose title contains TEXT (empty: any).
 // Actions: select:TEXT (a combo box item, with its change notification), press:ID, end (stop
@@ -150,7 +151,9 @@ int wmain(int argc, wchar_t** argv) {
         Log("start-failed", ",\"error\":" + std::to_string(GetLastError()));
         return 1;
     }
-    Log("started", "");
+    char clock[32];
+    snprintf(clock, sizeof clock, "%.3f", g_start.QuadPart * 1000.0 / g_frequency.QuadPart);
+    Log("started", std::string(",\"clock_ms\":") + clock);
 
     // Until the first window the program is looked at every millisecond, then every ten:
     // the look itself costs the machine time the program would otherwise have.

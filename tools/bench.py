@@ -6,6 +6,7 @@ peak memory of each. Prints medians over interleaved runs with their spread.
 
     python3 tools/bench.py [--startup-runs N] [--install-runs N]   (BUILD_DIR: the build)"""
 import argparse
+import collections
 import json
 import os
 import random
@@ -93,55 +94,68 @@ def ended(run):
 
 
 class Series:
-    """Measurements of one quantity for setup.exe and for its floor."""
+    """Measurements of one quantity, one list per program."""
 
     def __init__(self, label, unit):
-        self.label, self.unit, self.setup, self.floor = label, unit, [], []
+        self.label, self.unit, self.values = label, unit, collections.defaultdict(list)
 
-    def line(self, compare, goal):
-        s, f = statistics.median(self.setup), statistics.median(self.floor)
-        spread = lambda v: f"[{min(v):.1f}..{max(v):.1f}]"  # noqa: E731
-        verdict = "met" if goal(s, f) else "MISSED"
-        return (f"  {self.label:26s} setup {s:9.1f} {spread(self.setup):20s} floor {f:9.1f} {spread(self.floor):20s}"
-                f" {compare(s, f)}  ({verdict}; {self.unit}, n={len(self.setup)}+{len(self.floor)})")
+    def add(self, program, value):
+        self.values[program].append(value)
+
+    def line(self, compare, goal=None, programs=("setup.exe", "floor")):
+        """The medians of two programs with their spread, compared; against the goal if any."""
+        columns, medians = [], []
+        for program in programs:
+            values = self.values[program]
+            medians.append(statistics.median(values))
+            columns.append(f"{program} {medians[-1]:8.1f} [{min(values):.1f}..{max(values):.1f}]")
+        verdict = "" if goal is None else ("met; " if goal(*medians) else "MISSED; ")
+        counts = "+".join(str(len(self.values[p])) for p in programs)
+        return (f"  {self.label:24s} {columns[0]:36s} {columns[1]:32s} {compare(*medians)}"
+                f"  ({verdict}{self.unit}, n={counts})")
 
 
-def ratio(goal):
-    return (lambda s, f: f"ratio {s / f:.3f} (goal <= {goal})"), (lambda s, f: s / f <= goal)
+def ratio(goal=None):
+    text = "" if goal is None else f" (goal <= {goal})"
+    return (lambda a, b: f"ratio {a / b:.3f}{text}"), (None if goal is None else lambda a, b: a / b <= goal)
 
 
-def difference(goal_mb):
-    return (lambda s, f: f"diff {(s - f) / 1024:+.2f} MB (goal <= {goal_mb} MB)"), \
-           (lambda s, f: s - f <= goal_mb * 1024)
+def difference(goal_mb=None):
+    text = "" if goal_mb is None else f" (goal <= {goal_mb} MB)"
+    return (lambda a, b: f"diff {(a - b) / 1024:+.2f} MB{text}"), \
+           (None if goal_mb is None else lambda a, b: a - b <= goal_mb * 1024)
 
 
-def first_window(prefix, program, name):
+def first_window(prefix, program):
     """Milliseconds from CreateProcess to the first visible top-level window, and the peak
     working set (KB) then; the program is ended there."""
-    run = run_setup(prefix, setup=program, name=name, rules=[("", "end")], timeout=60)
+    run = run_setup(prefix, setup=program, name=os.path.basename(program), rules=[("", "end")], timeout=60)
     shown = events(run, "window")
     if not shown:
-        raise SystemExit(f"{name} showed no window: {run.events}")
+        raise SystemExit(f"{program} showed no window: {run.events}")
     return shown[0]["title"], shown[0]["ms"], ended(run)["peak_working_set"] / 1024
 
 
-def measure_startup(runs, setup, floor):
+def measure_startup(runs, setup, floor, floor_with_bar):
+    """Interleaved, in rotating order: setup.exe, the floor, and the floor with a progress bar."""
     times, memory = Series("first window", "ms"), Series("peak memory at it", "KB")
+    programs = [("setup.exe", setup), ("floor", floor), ("floor+bar", floor_with_bar)]
     with Prefix("win32") as prefix:
-        first_window(prefix, setup, "setup.exe")  # warm-up: Wine's own files into the cache
-        first_window(prefix, floor, "floor_window.exe")
+        for _, program in programs:
+            first_window(prefix, program)  # warm-up: Wine's own files into the cache
         for i in range(runs):
-            order = [("setup", setup, "setup.exe"), ("floor", floor, "floor_window.exe")]
-            for side, program, name in order if i % 2 == 0 else reversed(order):
-                title, ms, kb = first_window(prefix, program, name)
-                if side == "setup" and title != APP_TITLE:
+            for name, program in programs[i % 3:] + programs[:i % 3]:
+                title, ms, kb = first_window(prefix, program)
+                if program == setup and title != APP_TITLE:
                     raise SystemExit(f"setup.exe's first window is '{title}', not the progress dialog")
-                getattr(times, side).append(ms)
-                getattr(memory, side).append(kb)
+                times.add(name, ms)
+                memory.add(name, kb)
     print("start-up: CreateProcess to the first visible top-level window (bench/launch.exe), "
-          "the program ended there")
+          "the program ended there; floor+bar: the floor with a comctl32 progress bar")
     print(times.line(*ratio(1.1)))
     print(memory.line(*difference(2)))
+    print(times.line(*ratio(), programs=("floor+bar", "floor")))
+    print(memory.line(*difference(), programs=("floor+bar", "floor")))
     print()
 
 
@@ -162,52 +176,70 @@ def build_package(identity):
     return signed_copy(msi, identity, os.path.join(folder, "signed"))
 
 
-def install_run(program, name, args, rules, served):
-    """One download and install in a fresh prefix: (milliseconds, peak KB, floor report)."""
+def install_run(program, args, rules, served):
+    """One download and install in a fresh prefix: the launcher's events, the floor's report."""
     with Prefix("win32") as prefix:
         report = prefix.windows_path(os.path.join(prefix.drive_c, "bench", "report.json"))
         os.makedirs(prefix.unix_path("C:\\bench"), exist_ok=True)
+        name = os.path.basename(program)
         run = run_setup(prefix, [a.replace("REPORT", report) for a in args], setup=program, name=name,
                         rules=rules, timeout=600, server={PACKAGE: {"file": served}})
-        end = ended(run)
-        if end["code"] != 0 or [r["name"] for r in run.requests] != [PACKAGE] \
+        if ended(run)["code"] != 0 or [r["name"] for r in run.requests] != [PACKAGE] \
                 or not os.path.exists(os.path.join(prefix.drive_c, INSTALLED)):
             raise SystemExit(f"{name} did not download and install {PACKAGE}: {run.events} {run.requests}")
-        # The time the language dialog waited for its answer is the user's, not the program's.
-        waited = sum(g["ms"] - w["ms"] for w, g in zip(events(run, "window"), events(run, "gone"))
-                     if w["title"] == g["title"] == CHOOSE_ENGLISH[0])
         floor_report = None
         if os.path.exists(prefix.unix_path(report)):
             with open(prefix.unix_path(report)) as f:
                 floor_report = json.load(f)
-        return end["ms"] - waited, end["peak_working_set"] / 1024, floor_report
+        return run, floor_report
+
+
+def setup_phases(run):
+    """(to the download, download and signature check, install and exit) of a setup.exe run,
+    in ms. The language dialog's answer ends the first, the progress dialog hidden for the
+    installer the second; the time the language dialog waited for its answer is the user's."""
+    shown = {e["title"]: e["ms"] for e in events(run, "window")}
+    gone = {e["title"]: e["ms"] for e in events(run, "gone")}
+    chosen, hidden = gone[CHOOSE_ENGLISH[0]], gone[APP_TITLE]
+    waited = chosen - shown[CHOOSE_ENGLISH[0]]
+    return chosen - waited, hidden - chosen, ended(run)["ms"] - hidden
+
+
+def floor_phases(run, report):
+    """The same phases of a floor run, from the floor's own clock readings."""
+    start = events(run, "started")[0]["clock_ms"]
+    return (report["download_at"] - start, report["install_at"] - report["download_at"],
+            ended(run)["ms"] - (report["install_at"] - start))
 
 
 def measure_install(runs, setup, floor, package):
     product = json.load(open(os.path.join(top, "product", "quorvel.json")))["products"][0]
     url = product["downloadBase"] + PACKAGE
-    times, memory = Series("download and install", "ms"), Series("peak memory", "KB")
+    labels = ("download and install", "  start-up to the download", "  download (+ signature)", "  install and exit")
+    times = [Series(label, "ms") for label in labels]
+    memory = Series("peak memory", "KB")
+    programs = [("setup.exe", lambda: install_run(setup, [], [CHOOSE_ENGLISH], package)),
+                ("floor", lambda: install_run(floor, [url, str(product["uiLevel"]), "REPORT"], [], package))]
     reports = []
     for i in range(runs):
-        order = [("setup", lambda: install_run(setup, "setup.exe", [], [CHOOSE_ENGLISH], package)),
-                 ("floor", lambda: install_run(floor, "floor_install.exe", [url, str(product["uiLevel"]), "REPORT"],
-                                               [], package))]
-        for side, run in order if i % 2 == 0 else reversed(order):
-            ms, kb, report = run()
-            getattr(times, side).append(ms)
-            getattr(memory, side).append(kb)
+        for name, measure in programs if i % 2 == 0 else reversed(programs):
+            run, report = measure()
+            phases = floor_phases(run, report) if name == "floor" else setup_phases(run)
+            for series, value in zip(times, (sum(phases), *phases)):
+                series.add(name, value)
+            memory.add(name, ended(run)["peak_working_set"] / 1024)
             if report:
                 reports.append(report)
     size = os.path.getsize(package) / 1024 / 1024
-    print(f"download and install of a {size:.1f} MB signed package from the local HTTPS host, fresh prefix each "
-          "(setup.exe: from CreateProcess to exit, less the time the language dialog waited for its answer)")
-    print(times.line(*ratio(1.05)))
+    print(f"download and install of a {size:.1f} MB signed package from the local HTTPS host, a fresh prefix each "
+          "(CreateProcess to exit, less the time the language dialog waited for its answer)")
+    print(times[0].line(*ratio(1.05)))
+    for series in times[1:]:
+        print(series.line(*ratio()))
     print(memory.line(*difference(2)))
     calls = statistics.median(r["calls"] for r in reports)
     callback = statistics.median(r["callback_ms"] for r in reports)
-    print(f"  floor's own split: download {statistics.median(r['download_ms'] for r in reports):.0f} ms, "
-          f"install {statistics.median(r['install_ms'] for r in reports):.0f} ms; "
-          f"{calls:.0f} progress notifications (OnProgress), {callback:.2f} ms in them")
+    print(f"  progress notifications (OnProgress) per download: {calls:.0f}, {callback:.3f} ms in the floor's callback")
     print()
 
 
@@ -220,7 +252,8 @@ def main():
     signed = os.path.join(WORK, "signed")
     setup = signed_copy(os.path.join(build, "setup.exe"), identity, signed)
     report_size(os.path.join(build, "setup.exe"))
-    measure_startup(options.startup_runs, setup, os.path.join(BENCH, "floor_window.exe"))
+    measure_startup(options.startup_runs, setup, os.path.join(BENCH, "floor_window.exe"),
+                    os.path.join(BENCH, "floor_progress_bar.exe"))
     if options.install_runs:
         measure_install(options.install_runs, setup, os.path.join(BENCH, "floor_install.exe"),
                         build_package(identity))
