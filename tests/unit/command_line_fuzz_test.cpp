@@ -354,31 +354,29 @@ protected:
         EXPECT_EQ(GuardedRoom::kSame, at) << "first changed character at " << at << "\n" << Describe();
     }
 
-    // Every token the scanner finds, following the chain from the start and from one random
-    // position, and that it changes nothing.
+    // One call of the scanner against the model: whether a token was found, and where it ended.
+    bool CheckTokenFrom(wchar_t* placed, const std::wstring& line, size_t from, size_t* stop) {
+        ModelToken expected;
+        CommandToken token{nullptr, nullptr, false};
+        bool found = ModelNextToken(line, from, &expected);
+        DWORD code = NextCommandToken(placed + from, &token);
+        EXPECT_EQ(found ? 0u : static_cast<DWORD>(ERROR_NO_MORE_ITEMS), code) << "from " << from << "\n" << Describe();
+        if (!found || code != 0) return false;
+        EXPECT_EQ(placed + expected.start, token.start) << "from " << from << "\n" << Describe();
+        EXPECT_EQ(placed + expected.stop, token.end) << "from " << from << "\n" << Describe();
+        EXPECT_EQ(expected.quoted, token.quoted) << "from " << from << "\n" << Describe();
+        *stop = expected.stop;
+        return !HasFailure();
+    }
+
+    // Every token, each looked for from where the one before ended, then one from a random
+    // position; the scanner changes nothing.
     void CheckTokens(wchar_t* placed, const std::wstring& line, size_t randomStart) {
         g_current.step = "NextCommandToken";
         size_t from = 0;
-        for (bool chain = true;;) {
-            ModelToken expected;
-            CommandToken token{nullptr, nullptr, false};
-            bool found = ModelNextToken(line, from, &expected);
-            DWORD code = NextCommandToken(placed + from, &token);
-            ASSERT_EQ(found ? 0u : static_cast<DWORD>(ERROR_NO_MORE_ITEMS), code) << "from " << from << "\n" << Describe();
-            if (found) {
-                ASSERT_EQ(placed + expected.start, token.start) << "from " << from << "\n" << Describe();
-                ASSERT_EQ(placed + expected.stop, token.end) << "from " << from << "\n" << Describe();
-                ASSERT_EQ(expected.quoted, token.quoted) << "from " << from << "\n" << Describe();
-            }
-            if (found && chain) {
-                from = expected.stop;  // the next token is looked for from where this one ended
-            } else if (chain) {
-                chain = false;
-                from = randomStart;
-            } else {
-                break;
-            }
+        while (CheckTokenFrom(placed, line, from, &from)) {
         }
+        CheckTokenFrom(placed, line, randomStart, &from);
         ExpectText(line);
     }
 
