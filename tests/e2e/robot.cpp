@@ -71,7 +71,7 @@ std::wstring TextOf(HWND window) {
     for (LRESULT room = 256;; room *= 4) {
         std::wstring text(room, L'\0');
         LRESULT copied = 0;
-        if (!SendMessageTimeoutW(window, WM_GETTEXT, room, (LPARAM)&text[0], SMTO_ABORTIFHUNG, 2000,
+        if (!SendMessageTimeoutW(window, WM_GETTEXT, room, (LPARAM)&text[0], SMTO_ABORTIFHUNG, 5000,
                                  (PDWORD_PTR)&copied))
             return std::wstring();
         if (copied < room - 1 || room > (1 << 20)) {
@@ -89,7 +89,7 @@ std::wstring ClassOf(HWND window) {
 
 LRESULT Ask(HWND window, UINT message, WPARAM w = 0, LPARAM l = 0) {
     DWORD_PTR result = 0;
-    SendMessageTimeoutW(window, message, w, l, SMTO_ABORTIFHUNG, 2000, &result);
+    SendMessageTimeoutW(window, message, w, l, SMTO_ABORTIFHUNG, 5000, &result);
     return (LRESULT)result;
 }
 
@@ -318,6 +318,8 @@ int wmain(int argc, wchar_t** argv) {
             GetWindowThreadProcessId(window, &pid);
             if (pid == myPid || before.count(window) || !IsWindowVisible(window)) continue;
             std::string description = Describe(window);
+            // A window that went away while it was read would be recorded with empty texts.
+            if (!IsWindow(window)) continue;
             if (seen[window] != description) {
                 seen[window] = description;
                 LogLine(description);
