@@ -2,6 +2,7 @@
 
 #include <urlmon.h>
 
+#include "app/owned.h"
 #include "app/system_probes.h"
 #include "engine/installer_result.h"
 #include "install/language_dlg.h"
@@ -38,8 +39,17 @@ USHORT AppPlatform::NativeMachine() { return GetNativeMachine(); }
 
 bool AppPlatform::FileExists(const wchar_t* path) { return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES; }
 
+// urlmon brings OLE, wininet and shell32 along: bound at the first download, they stay out
+// of the start-up. It stays loaded, since a cancelled transfer may still be ending on another
+// thread. Only the worker downloads, so a plain variable does (a guarded static would pull in
+// the C++ runtime's exception support).
+static HMODULE g_urlmon;
+
 HRESULT AppPlatform::Download(const wchar_t* url, wchar_t* path, DWORD capacity) {
-    return URLDownloadToCacheFileW(nullptr, url, path, capacity, 0, &m_progress);
+    if (!g_urlmon) g_urlmon = LoadLibraryW(L"urlmon.dll");
+    auto download = LookupProc<decltype(&URLDownloadToCacheFileW)>(g_urlmon, "URLDownloadToCacheFileW");
+    if (!download) return HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
+    return download(nullptr, url, path, capacity, 0, &m_progress);
 }
 
 int AppPlatform::CompareSigners(const wchar_t* setupPath, const wchar_t* filePath) {
