@@ -2,6 +2,7 @@
 The packages are signed with a demo certificate and so is setup.exe; a local HTTPS server in
 private namespaces stands in for the download host. Prints every window the user sees and
 where the product landed, and saves screenshots."""
+import glob
 import os
 import shutil
 import subprocess
@@ -57,7 +58,10 @@ def main():
     setup = signed_copy(os.environ["SETUP_EXE"], who, signed)
     package = signed_copy(os.path.join(build, "packages", "Quorvel.x64.En.msi"), who, signed)
     shutil.rmtree(SHOTS, ignore_errors=True)
-    with Prefix("win64") as prefix:
+    for old in glob.glob(os.path.join(os.environ["E2E_WORK"], "win64-*")):  # the last demo's prefix
+        shutil.rmtree(old, ignore_errors=True)
+    prefix = Prefix("win64")  # kept afterwards, so that a person can look at what landed
+    try:
         print("1. setup.exe /?  (a user asks for help)")
         run = run_setup(prefix, ["/?"], setup=setup, rules=[("Usage:", f"shot:usage,{PAUSE},press:1")])
         describe(run)
@@ -78,7 +82,9 @@ def main():
             print("  Quorvel was NOT installed")
             sys.exit(1)
         collect_shots(prefix, ["usage", "language", "progress"])
-    print(f"\nScreenshots: {SHOTS}")
+    finally:
+        prefix.stop_server()
+    print(f"\nScreenshots: {SHOTS}\nWine prefix of the demo (64-bit Windows): {prefix.path}")
 
 
 if __name__ == "__main__":
