@@ -6,6 +6,7 @@
 #include <string>
 #include <thread>
 
+#include "child_stub_record.h"
 #include "message_box_capture.h"
 
 namespace {
@@ -47,36 +48,10 @@ TEST(BoundedText, CopyAndAppendKeepWithinTheCapacity) {
     }
 }
 
-// A scratch folder under the prefix's temporary folder, removed again.
 class ChildProcessTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        wchar_t temp[MAX_PATH];
-        GetTempPathW(MAX_PATH, temp);
-        m_folder = std::wstring(temp) + L"child_process_test\\";
-        CreateDirectoryW(m_folder.c_str(), nullptr);
-        m_record = m_folder + L"command line.txt";
-        DeleteFileW(m_record.c_str());
-        SetEnvironmentVariableW(L"CHILD_STUB_RECORD", m_record.c_str());
-    }
-    void TearDown() override {
-        SetEnvironmentVariableW(L"CHILD_STUB_RECORD", nullptr);
-        DeleteFileW(m_record.c_str());
-    }
-
-    // The command line the child recorded; empty when it never ran.
-    std::wstring Recorded() const {
-        HANDLE file = CreateFileW(m_record.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-        if (file == INVALID_HANDLE_VALUE) return L"";
-        wchar_t text[1024] = L"";
-        DWORD read = 0;
-        ReadFile(file, text, sizeof text - sizeof(wchar_t), &read, nullptr);
-        CloseHandle(file);
-        return std::wstring(text, read / sizeof(wchar_t));
-    }
-
-    std::wstring m_folder;
-    std::wstring m_record;
+    ChildStubRecord m_record{L"child_process_test"};
+    const std::wstring m_folder = m_record.Folder();
     const std::wstring m_stub = FixturePath(L"child_stub.exe");
 };
 
@@ -105,10 +80,10 @@ TEST_F(ChildProcessTest, ComposesInExactlyTheCapacityItWasGiven) {
     EXPECT_EQ(1603u, RunChildProcess(0, {L"\"", program.c_str(), L"\"", kSwitch}));
     EXPECT_EQ(14u, RunChildProcess(0x80000000ull, {L"\"", program.c_str(), L"\"", kSwitch}));
     Sleep(200);
-    EXPECT_EQ(L"", Recorded()) << "nothing may start when the line does not compose";
+    EXPECT_EQ(L"", m_record.Take()) << "nothing may start when the line does not compose";
 
     EXPECT_EQ(0u, RunChildProcess(capacity, {L"\"", program.c_str(), L"\"", kSwitch}));
-    std::wstring line = Recorded();
+    std::wstring line = m_record.Take();
     EXPECT_EQ(228u, line.size());
     EXPECT_EQ(L"\"" + program + L"\"" + kSwitch, line);
     DeleteFileW(program.c_str());

@@ -13,6 +13,7 @@
 #include "app/system_probes.h"
 #include "engine/file_version.h"
 #include "engine/installer_api.h"
+#include "child_stub_record.h"
 #include "message_box_capture.h"
 #include "res/resource.h"
 
@@ -64,33 +65,10 @@ std::wstring StandIn(const wchar_t* version) {
 // prefer the one found; the tests' msi.dll files are named by "InstallerLocation".
 class UpgradeTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        m_override.Set(L"native,builtin");
-        wchar_t temp[MAX_PATH];
-        GetTempPathW(MAX_PATH, temp);
-        m_scratch = std::wstring(temp) + L"installer_upgrade_test\\";
-        CreateDirectoryW(m_scratch.c_str(), nullptr);
-        m_record = m_scratch + L"command line.txt";
-        DeleteFileW(m_record.c_str());
-        SetEnvironmentVariableW(L"CHILD_STUB_RECORD", m_record.c_str());
-    }
+    void SetUp() override { m_override.Set(L"native,builtin"); }
     void TearDown() override {
-        SetEnvironmentVariableW(L"CHILD_STUB_RECORD", nullptr);
         SetEnvironmentVariableW(L"CHILD_STUB_EXIT", nullptr);
         SetDllDirectoryW(nullptr);
-        DeleteFileW(m_record.c_str());
-    }
-
-    // The command line the stand-in recorded, once; empty when none ran.
-    std::wstring TakeRecorded() {
-        HANDLE file = CreateFileW(m_record.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-        if (file == INVALID_HANDLE_VALUE) return L"";
-        wchar_t text[1024] = L"";
-        DWORD read = 0;
-        ReadFile(file, text, sizeof text - sizeof(wchar_t), &read, nullptr);
-        CloseHandle(file);
-        DeleteFileW(m_record.c_str());
-        return std::wstring(text, read / sizeof(wchar_t));
     }
 
     // The exit code of the next stand-in.
@@ -98,8 +76,8 @@ protected:
 
     ScopedValue m_override{HKEY_CURRENT_USER, L"Software\\Wine\\DllOverrides", L"msi"};
     ScopedValue m_location{HKEY_LOCAL_MACHINE, kInstallerKeyPath, L"InstallerLocation"};
-    std::wstring m_scratch;
-    std::wstring m_record;
+    ChildStubRecord m_record{L"installer_upgrade_test"};
+    const std::wstring m_scratch = m_record.Folder();
 };
 
 TEST_F(UpgradeTest, FileVersionFromTheFixedPart) {
@@ -312,7 +290,7 @@ TEST_F(UpgradeTest, EachOutcomeShowsItsMessageAndReturnsItsCode) {
         EXPECT_EQ(c.tail, Calls(platform.calls.end() - c.tail.size(), platform.calls.end()));
         EXPECT_EQ(c.exitCode == 3010, restartNeeded != FALSE);
         std::wstring expectedLine = c.ran.empty() ? L"" : L"\"" + c.ran + L"\" /c:\"msiinst /delayreboot\"";
-        EXPECT_EQ(Narrow(expectedLine), Narrow(TakeRecorded()));
+        EXPECT_EQ(Narrow(expectedLine), Narrow(m_record.Take()));
         if (&c.folder != &alone) {
             EXPECT_EQ(0, platform.polls) << "a copy beside the setup program is run without a cancel test";
             for (const std::string& call : platform.calls) EXPECT_EQ(std::string::npos, call.find("SetStatus"));
@@ -361,7 +339,7 @@ TEST_F(UpgradeTest, RedistributableExitCodesAndVersions) {
         std::string shown = c.shown;
         if (shown.find("PATH") != std::string::npos) shown.replace(shown.find("PATH"), 4, Narrow(path));
         EXPECT_EQ(shown.empty() ? Calls{} : Calls{shown}, platform.calls);
-        EXPECT_EQ(c.runs, !TakeRecorded().empty());
+        EXPECT_EQ(c.runs, !m_record.Take().empty());
     }
     for (const std::wstring& path : {FixturePath(L"child_stub.exe"), FixturePath(L"missing\\InstMSIW.exe")}) {
         EXPECT_FALSE(IsPlausibleInstMsi(path.c_str())) << Narrow(path) << ": no version information";
@@ -377,7 +355,7 @@ TEST_F(UpgradeTest, LaunchedWithTheDelayedRestartAtA200CharacterPath) {
     ASSERT_TRUE(CopyFileW(StandIn(L"12_0").c_str(), program.c_str(), FALSE));
     ExitWith(0x800B0004);
     EXPECT_EQ(0x800B0004u, LaunchInstMsi(program.c_str())) << "the exit code comes back unchanged";
-    std::wstring line = TakeRecorded();
+    std::wstring line = m_record.Take();
     EXPECT_EQ(228u, line.size());
     EXPECT_EQ(Narrow(L"\"" + program + L"\" /c:\"msiinst /delayreboot\""), Narrow(line));
     EXPECT_EQ(static_cast<UINT>(ERROR_FILE_NOT_FOUND), LaunchInstMsi((m_scratch + L"gone.exe").c_str()));
