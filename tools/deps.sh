@@ -12,7 +12,8 @@ for p in "${packages[@]}"; do
 done
 if [ ${#missing[@]} -gt 0 ] || [ -n "${need_update:-}" ]; then
   export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
+  # A mirror in mid-sync fails one index now and then: try again, then go on with what came.
+  for try in 1 2 3; do apt-get update -qq && break; sleep 5; done || true
   [ ${#missing[@]} -eq 0 ] || apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 # The UI-language scenarios run under these locales.
