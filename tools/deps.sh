@@ -14,7 +14,10 @@ if [ ${#missing[@]} -gt 0 ] || [ -n "${need_update:-}" ]; then
   export DEBIAN_FRONTEND=noninteractive
   # A mirror in mid-sync fails one index now and then: try again, then go on with what came.
   for try in 1 2 3; do apt-get update -qq && break; sleep 5; done || true
-  [ ${#missing[@]} -eq 0 ] || apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  install() { apt-get install -y -qq --no-install-recommends "$@" "${missing[@]}" >/dev/null; }
+  # Without one architecture's security index the i386 and amd64 versions of a library no
+  # longer match: then take both from the release's own suite.
+  [ ${#missing[@]} -eq 0 ] || install || install -t "$(. /etc/os-release && echo "$VERSION_CODENAME")"
 fi
 # The UI-language scenarios run under these locales.
 want="en_US.UTF-8 it_IT.UTF-8 sq_AL.UTF-8 sl_SI.UTF-8"
