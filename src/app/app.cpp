@@ -5,8 +5,9 @@
 #include <wchar.h>
 
 #include "app/app_platform.h"
-#include "app/module_path.h"
 #include "app/system_probes.h"
+#include "base/app_state.h"
+#include "base/module_path.h"
 #include "engine/installer_upgrade.h"
 #include "install/install_sequence.h"
 #include "install/setup_tables.h"
@@ -39,7 +40,10 @@ void CPrandelApp::AttachProcess(HINSTANCE instance, const wchar_t* commandLine) 
     m_nThreadID = GetCurrentThreadId();
     // Our own copy: the verify and admin modes end their arguments with terminators.
     m_lpCmdLine = DuplicateText(commandLine);
+    // The title is a resource of this module, so the module is known before the title.
+    AfxSetAppState(instance, nullptr, &m_progressDlg.m_hWnd);
     LoadAppTitle(instance, &m_pszAppName);
+    AfxSetAppState(instance, m_pszAppName.c_str(), &m_progressDlg.m_hWnd);
 }
 
 bool CPrandelApp::InitInstance() {
@@ -121,8 +125,10 @@ DWORD WINAPI CPrandelApp::WorkerThreadProc(void*) {
 
 UINT CPrandelApp::RunInstallation() {
     AppPlatform platform(m_progressDlg);
-    UpgradeContext upgrade = {m_notNT != FALSE, m_isAdmin != FALSE, m_moduleFolder, m_modulePath,
-                              &m_restartNeeded};
+    const SetupSettings& settings = g_setupSettings;
+    UpgradeContext upgrade = {m_notNT != FALSE, m_isAdmin != FALSE, m_moduleFolder, m_modulePath, &m_restartNeeded,
+                              {settings.redistBaseUrl, settings.redistFile9x, settings.redistFileNT,
+                               settings.minInstallerVersion}};
     UINT code = EnsureInstallerVersion(upgrade, platform);
     if (code == ERROR_SUCCESS) code = BindInstallerApi(&m_installerApi);
     for (const ProductEntry* product = g_setupSettings.products;
@@ -133,7 +139,10 @@ UINT CPrandelApp::RunInstallation() {
 
 UINT CPrandelApp::InstallProductEntry(const ProductEntry& product) {
     AppPlatform platform(m_progressDlg);
-    InstallContext context = {&m_setupLangId, m_notNT != FALSE, m_commandMode, m_lpCmdLine,
+    bool admin = m_commandMode == CommandAdmin;
+    const wchar_t* targetFolder = nullptr;
+    if (admin) GetAdminTargetFolder(m_lpCmdLine, &targetFolder);
+    InstallContext context = {&m_setupLangId, m_notNT != FALSE, admin, targetFolder,
                               m_moduleFolder, m_modulePath, &m_installerApi};
     return InstallProduct(product, context, platform);
 }

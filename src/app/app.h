@@ -4,8 +4,8 @@
 #include <windows.h>
 
 #include "app/command_line.h"
-#include "app/wide_string.h"
-#include "app/win_thread.h"
+#include "base/wide_string.h"
+#include "base/win_thread.h"
 #include "engine/installer_api.h"
 #include "install/setup_tables.h"
 #include "trust/progress_dlg.h"

@@ -2,8 +2,8 @@
 
 #include <urlmon.h>
 
-#include "app/owned.h"
 #include "app/system_probes.h"
+#include "base/owned.h"
 #include "engine/installer_result.h"
 #include "install/language_dlg.h"
 #include "res/message.h"

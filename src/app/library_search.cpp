@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "app/owned.h"
+#include "base/owned.h"
 
 void HardenLibrarySearch() {
     HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");

@@ -2,7 +2,7 @@
 
 #include <wchar.h>
 
-#include "app/owned.h"
+#include "base/owned.h"
 
 namespace {
 

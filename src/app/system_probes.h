@@ -4,9 +4,7 @@
 #pragma once
 #include <windows.h>
 
-constexpr USHORT kMachineX86 = 332;
-constexpr USHORT kMachineX64 = 34404;
-constexpr USHORT kMachineArm64 = 43620;
+#include "base/native_machine.h"
 
 // True when the platform is not NT; stores the major version when asked.
 bool QueryOsVersion(DWORD* majorVersion);

@@ -1,6 +1,6 @@
 #include "engine/child_process.h"
 
-#include "app/owned.h"
+#include "base/owned.h"
 
 namespace {
 

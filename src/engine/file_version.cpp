@@ -1,6 +1,6 @@
 #include "engine/file_version.h"
 
-#include "app/owned.h"
+#include "base/owned.h"
 
 namespace {
 

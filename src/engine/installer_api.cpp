@@ -1,6 +1,6 @@
 #include "engine/installer_api.h"
 
-#include "app/owned.h"
+#include "base/owned.h"
 #include "res/message.h"
 #include "res/resource.h"
 

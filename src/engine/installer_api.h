@@ -5,7 +5,7 @@
 #include <msi.h>
 #include <msiquery.h>
 
-#include "app/wide_string.h"
+#include "base/wide_string.h"
 
 struct InstallerApi {
     HMODULE module;

@@ -2,14 +2,13 @@
 
 #include <wchar.h>
 
-#include "app/owned.h"
-#include "app/system_probes.h"
-#include "app/wide_string.h"
+#include "base/native_machine.h"
+#include "base/owned.h"
+#include "base/wide_string.h"
 #include "engine/child_process.h"
+#include "engine/download_step.h"
 #include "engine/file_version.h"
 #include "engine/installer_api.h"
-#include "install/download_step.h"
-#include "install/setup_tables.h"
 #include "res/message.h"
 #include "res/resource.h"
 
@@ -39,8 +38,8 @@ bool FindInstallerFile(WideString* path) {
 
 }  // namespace
 
-UINT EnsureInstallerVersion(const UpgradeContext& context, SetupPlatform& platform) {
-    if (!IsInstallerUpgradeNeeded()) return ERROR_SUCCESS;
+UINT EnsureInstallerVersion(const UpgradeContext& context, UpgradePlatform& platform) {
+    if (!IsInstallerUpgradeNeeded(context.redist.minInstallerVersion)) return ERROR_SUCCESS;
     if (!context.isAdmin) {
         platform.Show(IDS_ADMIN_REQUIRED, kStyleError);
         return ERROR_INSTALL_FAILURE;
@@ -55,25 +54,25 @@ UINT EnsureInstallerVersion(const UpgradeContext& context, SetupPlatform& platfo
     return ERROR_SUCCESS;
 }
 
-bool IsInstallerUpgradeNeeded() {
+bool IsInstallerUpgradeNeeded(DWORD minInstallerVersion) {
     WideString path;
     if (!FindInstallerFile(&path) || path.empty()) return true;
     DWORD versionMS = 0;
     if (GetFileVersionMS(path.c_str(), &versionMS) != ERROR_SUCCESS) return true;
-    return VersionNumber(versionMS) < g_setupSettings.minInstallerVersion;
+    return VersionNumber(versionMS) < minInstallerVersion;
 }
 
-UINT UpgradeInstaller(const UpgradeContext& context, SetupPlatform& platform) {
-    const wchar_t* fileName = g_setupSettings.redistFile9x;
+UINT UpgradeInstaller(const UpgradeContext& context, UpgradePlatform& platform) {
+    const wchar_t* fileName = context.redist.file9x;
     if (!context.notNT) {
         if (platform.NativeMachine() != kMachineX86) return ERROR_INSTALL_PLATFORM_UNSUPPORTED;
-        fileName = g_setupSettings.redistFileNT;
+        fileName = context.redist.fileNT;
     }
 
     WideString local;
     WideString address;
     if (!local.Assign(context.moduleFolder) || !local.Append(fileName) ||
-        !address.Assign(g_setupSettings.redistBaseUrl) || !address.Append(fileName)) {
+        !address.Assign(context.redist.baseUrl) || !address.Append(fileName)) {
         platform.Show(IDS_OUT_OF_MEMORY, kStyleError);
         return ERROR_OUTOFMEMORY;
     }
@@ -96,7 +95,7 @@ UINT UpgradeInstaller(const UpgradeContext& context, SetupPlatform& platform) {
     }
 }
 
-UINT RunInstMsi(const wchar_t* path, SetupPlatform& platform) {
+UINT RunInstMsi(const wchar_t* path, UpgradePlatform& platform) {
     if (!IsPlausibleInstMsi(path)) {
         platform.ShowError(IDS_INVALID_INSTMSI, path);
         return ERROR_INVALID_PARAMETER;

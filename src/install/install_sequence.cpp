@@ -1,9 +1,9 @@
 #include "install/install_sequence.h"
 
-#include "app/wide_string.h"
-#include "install/download_step.h"
+#include "base/native_machine.h"
+#include "base/wide_string.h"
+#include "engine/download_step.h"
 #include "install/package_property.h"
-#include "app/system_probes.h"
 #include "res/resource.h"
 
 namespace {
@@ -55,7 +55,6 @@ private:
     const wchar_t* m_fileName = nullptr;
     bool m_patch = false;
     bool m_update = false;
-    const wchar_t* m_targetFolder = nullptr;
     WideString m_packagePath;
     wchar_t m_downloaded[kDownloadPathCapacity] = {};
 };
@@ -86,9 +85,6 @@ UINT Sequence::Run() {
         }
         m_patch = true;
     }
-
-    if (m_context.commandMode == CommandAdmin)
-        GetAdminTargetFolder(m_context.commandLine, &m_targetFolder);
 
     const wchar_t* const packageWords[] = {L"INSTALL", L"INSTALLUPD", L"DEFAULT"};
     const wchar_t* const patchWords[] = {L"MINPATCH", L"MAJPATCH", L"DEFAULT"};
@@ -161,8 +157,8 @@ UINT Sequence::Install() {
 UINT Sequence::ApplyPatch() {
     const wchar_t* commandLine = m_product.properties;
     if (!commandLine && m_update) commandLine = L"REINSTALL=ALL REINSTALLMODE=omus";
-    bool admin = m_context.commandMode == CommandAdmin;
-    return m_context.api->MsiApplyPatchW(m_packagePath.c_str(), admin ? m_targetFolder : nullptr,
+    bool admin = m_context.adminMode;
+    return m_context.api->MsiApplyPatchW(m_packagePath.c_str(), admin ? m_context.adminTargetFolder : nullptr,
                                          admin ? INSTALLTYPE_NETWORK_IMAGE : INSTALLTYPE_DEFAULT,
                                          commandLine);
 }
@@ -184,11 +180,11 @@ UINT Sequence::InstallPackage() {
     bool composed = commandLine.Assign(m_product.properties ? m_product.properties
                                        : m_update           ? L"REINSTALL=ALL REINSTALLMODE=vomus"
                                                             : L"");
-    if (m_context.commandMode == CommandAdmin) {
+    if (m_context.adminMode) {
         composed = composed && commandLine.Append(L" ACTION=ADMIN");
-        if (m_targetFolder)
+        if (m_context.adminTargetFolder)
             composed = composed && commandLine.Append(L" TARGETDIR=\"") &&
-                       commandLine.Append(m_targetFolder) && commandLine.Append(L"\"");
+                       commandLine.Append(m_context.adminTargetFolder) && commandLine.Append(L"\"");
     }
     if (!composed) {
         m_platform.Show(IDS_OUT_OF_MEMORY, MB_OK | MB_ICONERROR);

@@ -4,7 +4,6 @@
 #pragma once
 #include <windows.h>
 
-#include "app/command_line.h"
 #include "engine/installer_api.h"
 #include "install/setup_platform.h"
 #include "install/setup_tables.h"
@@ -13,8 +12,8 @@
 struct InstallContext {
     LANGID* setupLangId;  // pre-selection in, the language used for this product out
     bool notNT;
-    CommandMode commandMode;
-    wchar_t* commandLine;  // for the /a folder
+    bool adminMode;  // "/a": an administrative installation
+    const wchar_t* adminTargetFolder;  // the folder after "/a", or null when none was given
     const wchar_t* moduleFolder;
     const wchar_t* modulePath;
     const InstallerApi* api;

@@ -1,6 +1,6 @@
 #include "install/language_dlg.h"
 
-#include "app/app.h"
+#include "base/app_state.h"
 #include "res/message.h"
 #include "res/resource.h"
 
@@ -8,7 +8,7 @@ const LanguageEntry* CJezikDlg::ChooseLanguage(const LanguageEntry* languages, L
     m_pSelected = languages;
     m_pLanguages = languages;
     m_langId = preselect;
-    INT_PTR result = DialogBoxParamW(theApp.m_hInstance, MAKEINTRESOURCEW(IDD_LANGUAGE),
+    INT_PTR result = DialogBoxParamW(AfxGetInstanceHandle(), MAKEINTRESOURCEW(IDD_LANGUAGE),
                                      GetSafeOwner(), DialogProc, reinterpret_cast<LPARAM>(this));
     return result == IDOK ? m_pSelected : nullptr;
 }
@@ -66,7 +66,7 @@ void CJezikDlg::OnInitDialog() {
         }
     }
     SetFocus(m_cbLanguages);
-    m_hIcon = LoadIconW(theApp.m_hInstance, MAKEINTRESOURCEW(IDI_SETUP));
+    m_hIcon = LoadIconW(AfxGetInstanceHandle(), MAKEINTRESOURCEW(IDI_SETUP));
     SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
 }
 

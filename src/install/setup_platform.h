@@ -3,43 +3,19 @@
 #pragma once
 #include <windows.h>
 
+#include "engine/upgrade_platform.h"
 #include "install/setup_tables.h"
-#include "res/resource.h"
 
-class SetupPlatform {
+class SetupPlatform : public UpgradePlatform {
 public:
-    virtual ~SetupPlatform() = default;
-
     // A Yes/No question from string `id` with one insert; the button pressed.
     virtual int Ask(UINT id, const wchar_t* insert) = 0;
-    // A box from string `id` without inserts; the button pressed.
-    virtual int Show(UINT id, UINT style) = 0;
-    // An error box from string `id` with one text insert.
-    virtual void ShowError(UINT id, const wchar_t* insert) = 0;
     // The user's language choice, or null when cancelled.
     virtual const LanguageEntry* ChooseLanguage(const LanguageEntry* languages, LANGID preselect) = 0;
-    // The progress dialog's title and status lines, from string `id` with one insert
-    // (null: the string has none).
+    // The progress dialog's title, from string `id` with one insert (null: the string has none).
     virtual void SetTitle(UINT id, const wchar_t* insert) = 0;
-    virtual void SetStatus(UINT id, const wchar_t* insert) = 0;
-    virtual bool IsCancelled() = 0;
     virtual void HideProgress() = 0;
-    virtual USHORT NativeMachine() = 0;
-    virtual bool FileExists(const wchar_t* path) = 0;
-    // Downloads into the URL cache with the progress dialog as callback; the local path
-    // goes into `path` (capacity in characters).
-    virtual HRESULT Download(const wchar_t* url, wchar_t* path, DWORD capacity) = 0;
     // 0 no signature support, 1 trusted, 2 not trusted.
     virtual int CompareSigners(const wchar_t* setupPath, const wchar_t* filePath) = 0;
     virtual void ReportInstallerResult(UINT code) = 0;
-    // The exit code of a second copy of the setup program judging `filePath` ("/v"): 0 trusted,
-    // TRUST_E_PROVIDER_UNKNOWN no signature support, anything else not trusted.
-    virtual DWORD VerifyInSeparateProcess(const wchar_t* setupPath, const wchar_t* filePath) = 0;
 };
-
-// True, after telling the user that setup was cancelled, once Cancel has been pressed.
-inline bool ShowIfCancelled(SetupPlatform& platform) {
-    if (!platform.IsCancelled()) return false;
-    platform.Show(IDS_CANCELLED, MB_OK | MB_ICONEXCLAMATION);
-    return true;
-}

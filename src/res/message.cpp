@@ -2,14 +2,14 @@
 
 #include <stdarg.h>
 
-#include "app/app.h"
+#include "base/app_state.h"
 #include "res/resource.h"
 
 namespace {
 
 // FindResourceW rather than LoadStringW: the non-NT platforms have no LoadStringW.
 bool FindStoredString(UINT id, const wchar_t** text, size_t* length) {
-    HMODULE module = theApp.m_hInstance;
+    HMODULE module = AfxGetInstanceHandle();
     HRSRC block = FindResourceW(module, MAKEINTRESOURCEW(id / 16 + 1), RT_STRING);
     if (!block) return false;
     DWORD size = SizeofResource(module, block);
@@ -52,7 +52,7 @@ bool LoadResourceString(UINT id, WideString* text) {
 }
 
 HWND GetSafeOwner() {
-    HWND main = theApp.m_progressDlg.m_hWnd;
+    HWND main = AfxGetMainWnd();
     return main && IsWindow(main) ? GetLastActivePopup(main) : nullptr;
 }
 
@@ -63,7 +63,7 @@ int AfxMessageBox(UINT id, UINT style) {
 }
 
 int AfxMessageBox(const wchar_t* text, UINT style) {
-    return MessageBoxW(GetSafeOwner(), text, theApp.m_pszAppName.c_str(), style);
+    return MessageBoxW(GetSafeOwner(), text, AfxGetAppName(), style);
 }
 
 void ShowErrorMessage(UINT id, ...) {

@@ -3,7 +3,7 @@
 #pragma once
 #include <windows.h>
 
-#include "app/wide_string.h"
+#include "base/wide_string.h"
 
 // Message box styles that occur.
 constexpr UINT kStyleError = MB_OK | MB_ICONERROR;

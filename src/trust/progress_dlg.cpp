@@ -2,7 +2,7 @@
 
 #include <commctrl.h>
 
-#include "app/app.h"
+#include "base/app_state.h"
 #include "res/resource.h"
 
 HWND CNapredekDlg::Create(HINSTANCE instance, HWND parent) {
@@ -64,7 +64,7 @@ void CNapredekDlg::OnInitDialog() {
                                                  GetSystemMetrics(SM_CYICON), LR_DEFAULTCOLOR));
     m_hWaitCursor = LoadCursorW(nullptr, IDC_WAIT);
     DoDataExchange();
-    SetWindowTextW(m_hWnd, theApp.m_pszAppName.c_str());
+    SetWindowTextW(m_hWnd, AfxGetAppName());
     SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIconSmall));
     SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIconLarge));
     SetFocus(m_btnCancel);

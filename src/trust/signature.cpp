@@ -4,7 +4,7 @@
 #include <wchar.h>
 #include <wintrust.h>
 
-#include "app/owned.h"
+#include "base/owned.h"
 #include "engine/child_process.h"
 
 namespace {

@@ -10,8 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "app/command_line.h"
+#include "base/native_machine.h"
 #include "res/resource.h"
-#include "app/system_probes.h"
 
 namespace {
 
@@ -212,8 +213,11 @@ Outcome RunSequence(const ProductEntry& product, ScriptedPlatform& platform, boo
     g_calls.clear();
     g_openHandles = 0;
     std::wstring line = commandLine;
-    CommandMode mode = ClassifyCommandLine(&line[0]);
-    InstallContext context = {&langId, notNT, mode, &line[0], L"C:\\Downloads\\",
+    // The /a folder is read as the application object reads it.
+    bool admin = ClassifyCommandLine(&line[0]) == CommandAdmin;
+    const wchar_t* targetFolder = nullptr;
+    if (admin) GetAdminTargetFolder(&line[0], &targetFolder);
+    InstallContext context = {&langId, notNT, admin, targetFolder, L"C:\\Downloads\\",
                               L"C:\\Downloads\\setup.exe", &kFakeApi};
     UINT code = InstallProduct(product, context, platform);
     EXPECT_EQ(0, g_openHandles) << "every installer handle is closed";

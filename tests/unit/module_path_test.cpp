@@ -1,6 +1,6 @@
 // Where the setup program finds itself: the whole module path, however deep the folder, and
 // the folder with its final backslash.
-#include "app/module_path.h"
+#include "base/module_path.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "app/owned.h"
+#include "base/owned.h"
 
 namespace {
 

@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "app/owned.h"
 #include "app/system_probes.h"
+#include "base/owned.h"
 #include "engine/installer_api.h"
 
 namespace {

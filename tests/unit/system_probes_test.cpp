@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/owned.h"
+#include "base/owned.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "app/wide_string.h"
+#include "base/wide_string.h"
 
 #include <stdint.h>
 #include <stdlib.h>

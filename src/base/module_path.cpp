@@ -1,4 +1,4 @@
-#include "app/module_path.h"
+#include "base/module_path.h"
 
 #include <stdlib.h>
 #include <wchar.h>

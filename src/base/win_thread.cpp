@@ -1,4 +1,4 @@
-#include "app/win_thread.h"
+#include "base/win_thread.h"
 
 #include <stdlib.h>
 

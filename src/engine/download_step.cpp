@@ -1,6 +1,6 @@
-#include "install/download_step.h"
+#include "engine/download_step.h"
 
-UINT DownloadStep(SetupPlatform& platform, const wchar_t* address, UINT statusId, const wchar_t* statusInsert,
+UINT DownloadStep(UpgradePlatform& platform, const wchar_t* address, UINT statusId, const wchar_t* statusInsert,
                   UINT notFoundId, const wchar_t* fileName, wchar_t* path, DWORD capacity) {
     platform.SetStatus(statusId, statusInsert);
     if (ShowIfCancelled(platform)) return ERROR_INSTALL_USEREXIT;
