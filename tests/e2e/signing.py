@@ -24,20 +24,25 @@ class Identity:
             os.rename(self.key + ".tmp", self.key)
 
 
-def sign(source, identity, dest):
-    """Writes a signed copy of `source` to `dest` and returns `dest`."""
+def sign(source, identity, dest, nested=None):
+    """Writes a signed copy of `source` to `dest` and returns `dest`: a SHA-256 signature, or
+    with `nested` (an identity) a SHA-1 one with a nested SHA-256 signature of `nested`."""
     if os.path.exists(dest):
         os.unlink(dest)
-    subprocess.run(["osslsigncode", "sign", "-certs", identity.cert, "-key", identity.key, "-h", "sha256",
-                    "-in", source, "-out", dest], check=True, capture_output=True)
+    steps = [(identity, "sha256", [])] if nested is None else [(identity, "sha1", []), (nested, "sha256", ["-nest"])]
+    for signer, digest, options in steps:
+        subprocess.run(["osslsigncode", "sign", *options, "-certs", signer.cert, "-key", signer.key, "-h", digest,
+                        "-in", source, "-out", dest + ".step"], check=True, capture_output=True)
+        os.replace(dest + ".step", dest)
+        source = dest
     return dest
 
 
-def signed_copy(source, identity, folder, name=None):
-    """A signed copy of `source` in `folder` (made once per identity and file)."""
+def signed_copy(source, identity, folder, name=None, nested=None):
+    """A signed copy of `source` in `folder` (made once per identity and file); see sign()."""
     os.makedirs(folder, exist_ok=True)
     dest = os.path.join(folder, name or os.path.basename(source))
     if not os.path.exists(dest) or os.path.getmtime(dest) < os.path.getmtime(source):
-        sign(source, identity, dest + ".tmp")
+        sign(source, identity, dest + ".tmp", nested)
         shutil.move(dest + ".tmp", dest)
     return dest
