@@ -1,10 +1,11 @@
 """The verify mode (setup.exe /v file) end to end, on real Authenticode signatures made at
 test time: PE files and a wixl-built MSI package, signed by the setup program's certificate,
-by another one, not at all, or altered after signing. Wine's own trust provider judges the
-first table; a stand-in wintrust.dll whose verdicts the test chooses, on the real crypt32,
-judges the second, because Wine's is more lenient than Windows' (it accepts any signed file,
-another signer or an MSI altered after signing, and refuses only unsigned files and altered
-PE files)."""
+by another one, not at all, or altered after signing, and dual-signed (SHA-1 with a nested
+SHA-256 signature), where only the signer of the first signature counts. Wine's own trust
+provider judges the first table; a stand-in wintrust.dll whose verdicts the test chooses, on
+the real crypt32, judges the second, because Wine's is more lenient than Windows' (it accepts
+any signed file, another signer or an MSI altered after signing, and refuses only unsigned
+files and altered PE files)."""
 import functools
 import os
 import shutil
@@ -45,8 +46,12 @@ def files():
     unsigned = os.path.join(FOLDER, "unsigned")
     os.makedirs(unsigned, exist_ok=True)
     setup_unsigned = shutil.copy(SETUP_EXE, os.path.join(unsigned, "setup.exe"))
+    dual = os.path.join(FOLDER, "dual")
     return SimpleNamespace(
         setup_a=signed_copy(SETUP_EXE, a, in_a, "setup.exe"),
+        setup_a_dual=signed_copy(SETUP_EXE, a, dual, "setup.exe", nested=a),
+        msi_a_dual=signed_copy(MSI_SAMPLE, a, dual, "package.msi", nested=a),
+        msi_b_nested_a=signed_copy(MSI_SAMPLE, b, dual, "b-then-a.msi", nested=a),
         setup_unsigned=setup_unsigned,
         pe_a=pe_a, pe_b=signed_copy(PE_SAMPLE, b, in_b, "program.exe"),
         pe_unsigned=PE_SAMPLE, pe_altered=altered_copy(pe_a, "altered.exe"),
@@ -84,6 +89,7 @@ class WinesOwnTrustProvider(VerifyCase):
             ("PE altered after signing", f.setup_a, f.pe_altered, NOT_TRUSTED),
             ("unsigned setup, signed file: the full prompt alone decides", f.setup_unsigned, f.msi_b, 0),
             ("unsigned setup, unsigned file", f.setup_unsigned, f.pe_unsigned, NOT_TRUSTED),
+            ("dual-signed setup and MSI", f.setup_a_dual, f.msi_a_dual, 0),
             # Wine accepts these; Windows' full prompt or digest check decides them (see the
             # stand-in's table below).
             ("another signer, PE (Wine accepts)", f.setup_a, f.pe_b, 0),
@@ -154,6 +160,12 @@ class StandInTrustProvider(VerifyCase):
             ("unsigned setup, refused file", f.setup_unsigned, f.pe_b, {"refuse": "the file"}, NOT_TRUSTED,
              silent_setup + full_prompt),
             ("no trust provider", f.setup_a, f.msi_a, {"answer": "provider-unknown"}, UNAVAILABLE, silent_setup),
+            # The first signature's signer counts; the full prompt refuses whatever reaches it.
+            ("dual-signed setup and MSI", f.setup_a_dual, f.msi_a_dual, {"prompt": "refuse"}, 0, compared + no_good),
+            ("dual-signed setup, SHA-256 MSI", f.setup_a_dual, f.msi_a, {"prompt": "refuse"}, 0, compared + no_good),
+            ("SHA-256 setup, dual-signed MSI", f.setup_a, f.msi_a_dual, {"prompt": "refuse"}, 0, compared + no_good),
+            ("another signer first, ours nested", f.setup_a, f.msi_b_nested_a, {"prompt": "refuse"}, NOT_TRUSTED,
+             compared + full_prompt),
         ]
         for name, setup, file, settings, code, expected in cases:
             with self.subTest(name):

@@ -30,3 +30,17 @@ def server_credentials():
              "-CAcreateserial", "-out", "server.pem", "-days", "30", "-extfile", "server.ext", cwd=folder)
     os.rename(os.path.join(folder, "server.key.tmp"), key)
     return ca, cert, key
+
+
+def issue_certificate(public_key, subject, extensions, dest):
+    """A certificate from the test CA for a public key (PEM) whose private key this side
+    never sees, with the given extension lines; written to dest (PEM)."""
+    ca = server_credentials()[0]
+    folder = os.path.dirname(ca)
+    ext = dest + ".ext"
+    with open(ext, "w") as f:
+        f.write("\n".join(extensions) + "\nbasicConstraints=CA:FALSE\n")
+    _openssl("x509", "-new", "-force_pubkey", public_key, "-subj", subject, "-CA", ca, "-CAkey", "ca.key",
+             "-set_serial", str(int.from_bytes(os.urandom(8), "big")), "-days", "30", "-extfile", ext, "-out", dest,
+             cwd=folder)
+    return dest
