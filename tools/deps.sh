@@ -4,7 +4,7 @@
 set -euo pipefail
 packages=(cmake ninja-build g++-mingw-w64-i686 binutils-mingw-w64-i686 googletest
           wine wine32:i386 wine64 xvfb xauth msitools wixl osslsigncode openssl
-          locales librsvg2-bin icoutils imagemagick python3 iproute2 util-linux
+          locales librsvg2-bin icoutils imagemagick python3 iproute2 util-linux gdb
           softhsm2 libengine-pkcs11-openssl opensc)
 missing=()
 dpkg --print-foreign-architectures | grep -qx i386 || { dpkg --add-architecture i386; need_update=1; }

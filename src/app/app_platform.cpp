@@ -49,7 +49,7 @@ HRESULT AppPlatform::Download(const wchar_t* url, wchar_t* path, DWORD capacity)
     if (!g_urlmon) g_urlmon = LoadLibraryW(L"urlmon.dll");
     auto download = LookupProc<decltype(&URLDownloadToCacheFileW)>(g_urlmon, "URLDownloadToCacheFileW");
     if (!download) return HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
-    return download(nullptr, url, path, capacity, 0, &m_progress);
+    return m_progress.Download(download, url, path, capacity);
 }
 
 int AppPlatform::CompareSigners(const wchar_t* setupPath, const wchar_t* filePath) {

@@ -73,33 +73,52 @@ void CNapredekDlg::OnInitDialog() {
 
 namespace {
 
-DWORD WINAPI AbortBinding(void* binding) {
-    static_cast<IBinding*>(binding)->Abort();
-    static_cast<IBinding*>(binding)->Release();
-    return 0;
-}
+// Sent to the downloading thread's abort window, with the dialog as its second parameter.
+const UINT kAbortRequest = WM_APP;
+const wchar_t kAbortWindowClass[] = L"SetupDownloadAbort";
 
 }  // namespace
 
 void CNapredekDlg::OnCancel() {
-    m_bCancel.store(1, std::memory_order_relaxed);
-    // The abort may wait for the transfer's own thread: never on the thread that serves the
-    // window, which must stay responsive whatever the download does.
-    if (IBinding* binding = CurrentBinding()) {
-        HANDLE aborting = CreateThread(nullptr, 0, AbortBinding, binding, 0, nullptr);
-        if (aborting)
-            CloseHandle(aborting);
-        else
-            binding->Release();
+    m_bCancel.store(1);
+    // The wait inside the download handles sent messages whenever it looks at its queue, and
+    // looks when something is posted: the request is sent, and posted to wake it.
+    if (HWND window = m_hAbortWindow.load()) {
+        SendNotifyMessageW(window, kAbortRequest, 0, reinterpret_cast<LPARAM>(this));
+        PostMessageW(window, kAbortRequest, 0, reinterpret_cast<LPARAM>(this));
     }
 }
 
-IBinding* CNapredekDlg::CurrentBinding() {
-    EnterCriticalSection(&m_bindingLock);
+HRESULT CNapredekDlg::Download(DownloadFunction download, const wchar_t* url, wchar_t* path, DWORD capacity) {
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = AbortWindowProc;
+    windowClass.hInstance = m_hInstance;
+    windowClass.lpszClassName = kAbortWindowClass;
+    RegisterClassW(&windowClass);  // fails harmlessly once an earlier download has registered it
+    // Without it, Cancel still ends every transfer that reports progress.
+    HWND window = CreateWindowExW(0, kAbortWindowClass, nullptr, WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                                  m_hInstance, nullptr);
+    m_hAbortWindow.store(window);
+    HRESULT result = download(nullptr, url, path, capacity, 0, this);
+    m_hAbortWindow.store(nullptr);
+    // Requests still on their way die with the window.
+    if (window) DestroyWindow(window);
+    return result;
+}
+
+LRESULT CALLBACK CNapredekDlg::AbortWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message != kAbortRequest) return DefWindowProcW(window, message, wParam, lParam);
+    reinterpret_cast<CNapredekDlg*>(lParam)->AbortTransfer();
+    return 0;
+}
+
+void CNapredekDlg::AbortTransfer() {
+    // The abort may stop the transfer at once, and OnStopBinding let it go: hold it meanwhile.
     IBinding* binding = m_pBinding;
-    if (binding) binding->AddRef();
-    LeaveCriticalSection(&m_bindingLock);
-    return binding;
+    if (!binding) return;
+    binding->AddRef();
+    binding->Abort();
+    binding->Release();
 }
 
 BOOL CNapredekDlg::OnSetCursor(HWND under) {
@@ -135,11 +154,11 @@ ULONG CNapredekDlg::Release() { return static_cast<ULONG>(--m_nRefCount); }
 
 HRESULT CNapredekDlg::OnStartBinding(DWORD, IBinding* binding) {
     if (binding) binding->AddRef();
-    EnterCriticalSection(&m_bindingLock);
-    IBinding* previous = m_pBinding;
+    if (m_pBinding) m_pBinding->Release();
     m_pBinding = binding;
-    LeaveCriticalSection(&m_bindingLock);
-    if (previous) previous->Release();
+    // A Cancel pressed before the transfer began found nothing to abort, and the abort must not
+    // be called from here: Cancel is pressed again, and its request arrives once this returns.
+    if (IsCancelled() && m_hWnd) PostMessageW(m_hWnd, WM_COMMAND, IDCANCEL, 0);
     return S_OK;
 }
 HRESULT CNapredekDlg::GetPriority(LONG*) { return S_OK; }
@@ -152,16 +171,13 @@ HRESULT CNapredekDlg::OnProgress(ULONG progress, ULONG progressMax, ULONG, LPCWS
     }
     if (!IsCancelled()) return S_OK;
     // Some platforms carry on after E_ABORT; the binding's own abort ends the transfer there.
-    if (IBinding* binding = CurrentBinding()) AbortBinding(binding);
+    AbortTransfer();
     return E_ABORT;
 }
 
 HRESULT CNapredekDlg::OnStopBinding(HRESULT, LPCWSTR) {
-    EnterCriticalSection(&m_bindingLock);
-    IBinding* binding = m_pBinding;
+    if (m_pBinding) m_pBinding->Release();
     m_pBinding = nullptr;
-    LeaveCriticalSection(&m_bindingLock);
-    if (binding) binding->Release();
     return S_OK;
 }
 HRESULT CNapredekDlg::GetBindInfo(DWORD*, BINDINFO*) { return S_OK; }

@@ -1,6 +1,6 @@
 // The progress dialog: the program's main window, showing a title, a status line and a
 // progress bar, and at the same time the download callback. Cancel raises a flag that the
-// worker polls, and ends a running download.
+// worker polls, and ends a running download on the thread that runs it.
 #pragma once
 #include <windows.h>
 #include <urlmon.h>
@@ -9,14 +9,21 @@
 
 class CNapredekDlg : public IBindStatusCallback {
 public:
-    CNapredekDlg() { InitializeCriticalSection(&m_bindingLock); }
+    CNapredekDlg() = default;
     CNapredekDlg(const CNapredekDlg&) = delete;
     CNapredekDlg& operator=(const CNapredekDlg&) = delete;
-    virtual ~CNapredekDlg() { DeleteCriticalSection(&m_bindingLock); }
+    virtual ~CNapredekDlg() = default;
 
     // Creates the dialog modeless from its template; the template makes it visible.
     HWND Create(HINSTANCE instance, HWND parent);
-    bool IsCancelled() const { return m_bCancel.load(std::memory_order_relaxed) != 0; }
+    // Sequentially consistent, as is the abort window's handle: a Cancel pressed just as a
+    // download begins sees the one, or the download sees the flag.
+    bool IsCancelled() const { return m_bCancel.load() != 0; }
+
+    // Runs `download` (URLDownloadToCacheFileW) with this dialog as its callback on the calling
+    // thread, where Cancel then aborts the transfer.
+    using DownloadFunction = decltype(&URLDownloadToCacheFileW);
+    HRESULT Download(DownloadFunction download, const wchar_t* url, wchar_t* path, DWORD capacity);
 
     // IBindStatusCallback
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override;
@@ -52,13 +59,16 @@ private:
     void OnCancel();
     BOOL OnSetCursor(HWND under);
     void OnDestroy();
-    // The download in progress with a reference for the caller, or null.
-    IBinding* CurrentBinding();
+    static LRESULT CALLBACK AbortWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    void AbortTransfer();
 
     HINSTANCE m_hInstance = nullptr;
-    // The download in progress. A transfer that sends nothing more never asks OnProgress, and
-    // some platforms go on after its E_ABORT: Cancel then ends the transfer through it. The
-    // worker sets and clears it while the main thread may be cancelling, hence the lock.
+    // The download in progress, from OnStartBinding to OnStopBinding. A transfer that sends
+    // nothing more never asks OnProgress, and some platforms go on after its E_ABORT: Cancel
+    // then ends the transfer through it. Only the downloading thread touches it.
     IBinding* m_pBinding = nullptr;
-    CRITICAL_SECTION m_bindingLock;
+    // While a download runs, a hidden window of the downloading thread, to which Cancel sends
+    // its abort request: the platform's wait inside the download handles sent messages, but
+    // dispatches none of the thread's own posted messages or timers.
+    std::atomic<HWND> m_hAbortWindow{nullptr};
 };

@@ -60,15 +60,47 @@ class Prefix:
         env.update(extra or {})
         return env
 
-    def wine(self, args, lang="en_US.UTF-8", extra_env=None, timeout=120, wrapper=()):
+    def wine(self, args, lang="en_US.UTF-8", extra_env=None, timeout=120, wrapper=(), on_late=None):
         """Runs a Wine program; its output goes to a file, since Wine's helper processes
-        would keep a pipe open long after the program ended."""
+        would keep a pipe open long after the program ended. on_late: (seconds, function)
+        called once if the program is still running after that many seconds."""
         with tempfile.TemporaryFile() as out:
-            done = subprocess.run([*wrapper, "wine", *args], env=self.env(lang, extra_env), stdin=subprocess.DEVNULL,
-                                  stdout=out, stderr=out, timeout=timeout)
+            child = subprocess.Popen([*wrapper, "wine", *args], env=self.env(lang, extra_env),
+                                     stdin=subprocess.DEVNULL, stdout=out, stderr=out)
+            try:
+                late, call = on_late or (timeout, None)
+                try:
+                    child.wait(late)
+                except subprocess.TimeoutExpired:
+                    if call:
+                        call()
+                    child.wait(timeout - late)
+            except subprocess.TimeoutExpired:
+                child.kill()
+                child.wait()
+                raise
             out.seek(0)
+            done = subprocess.CompletedProcess(child.args, child.returncode)
             done.output = out.read().decode("utf-8", "replace")
         return done
+
+    def backtraces(self, name):
+        """Every thread's stack in each running process of this prefix named `name`, taken
+        with gdb (Wine's own debugger cannot attach to processes here: error 5)."""
+        texts = []
+        for pid in filter(str.isdigit, os.listdir("/proc")):
+            try:
+                with open(f"/proc/{pid}/cmdline", "rb") as f:
+                    command = f.read().split(b"\0")[0].decode("utf-8", "replace")
+                with open(f"/proc/{pid}/environ", "rb") as f:
+                    ours = f"WINEPREFIX={self.path}".encode() in f.read().split(b"\0")
+            except OSError:
+                continue
+            if ours and command.replace("\\", "/").lower().endswith(name.lower()):
+                traced = subprocess.run(["gdb", "-p", pid, "-batch", "-ex", "thread apply all bt"],
+                                        stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=120)
+                texts.append(f"{command} (pid {pid}):\n{traced.stdout}{traced.stderr}")
+        return "\n".join(texts) or f"no running {name} found"
 
     def place(self, source, folder, name=None):
         """Copies a file to C:\\<folder> (a real copy: the template's files stay untouched)
@@ -104,7 +136,7 @@ class Run:
     """The robot's record: every window snapshot, the actions taken and the exit code; with a
     download host, the requests it saw."""
 
-    def __init__(self, events, requests=(), output=""):
+    def __init__(self, events, requests=(), output="", backtraces=""):
         self.events = events
         self.requests = list(requests)
         self.output = output  # what Wine printed (its traces, when WINEDEBUG asks for them)
@@ -112,6 +144,7 @@ class Run:
         ends = [e for e in events if e["event"] in ("exit", "timeout", "start-failed")]
         self.timed_out = any(e["event"] == "timeout" for e in ends)
         self.exit_code = next((e["code"] for e in ends if e["event"] == "exit"), None)
+        self.backtraces = backtraces if self.timed_out else ""  # every thread of the program the robot ended
 
     def windows(self, title=None, text=None):
         """Snapshots whose title equals `title` and/or one of whose controls shows `text`."""
@@ -178,8 +211,12 @@ def run_setup(prefix, args=(), folder="Downloads", setup=None, rules=(), timeout
                    *server_credentials(), "--"]
         # Wine makes its sockets in the wineserver: this run needs one inside the namespace.
         prefix.stop_server()
+    # Shortly before the robot gives up on the program, every thread's stack is kept.
+    backtraces = []
+    late = (max(1, timeout - 5), lambda: backtraces.append(prefix.backtraces(name)))
     try:
-        done = prefix.wine(command, lang=lang, extra_env=extra_env, timeout=timeout + 60, wrapper=wrapper)
+        done = prefix.wine(command, lang=lang, extra_env=extra_env, timeout=timeout + 60, wrapper=wrapper,
+                           on_late=late)
     finally:
         if wrapper:
             prefix.stop_server()
@@ -192,7 +229,7 @@ def run_setup(prefix, args=(), folder="Downloads", setup=None, rules=(), timeout
     if server_log and os.path.exists(server_log):
         with open(server_log) as f:
             requests = [json.loads(line) for line in f if line.strip()]
-    return Run(events, requests, done.output)
+    return Run(events, requests, done.output, "".join(backtraces))
 
 
 class PrefixCase(unittest.TestCase):

@@ -2,6 +2,8 @@
 setup.exe or downloaded over HTTPS from the built-in address (a test host in private
 namespaces), the signature check, and Windows Installer installing the real package."""
 import os
+import random
+import time
 import unittest
 
 from harness import APP_TITLE, WORK, PrefixCase, run_setup
@@ -104,8 +106,9 @@ class PackageBesideSetup(InstallCase):
 class RefusedAndFailedDownloads(InstallCase):
     arch = "win64"
 
-    def run_refused(self, route, rules=(CHOOSE_ENGLISH, CLOSE_BOXES)):
-        run = run_setup(self.prefix, setup=self.setup, rules=list(rules), server={"Quorvel.x64.En.msi": route})
+    def run_refused(self, route, rules=(CHOOSE_ENGLISH, CLOSE_BOXES), timeout=60):
+        run = run_setup(self.prefix, setup=self.setup, rules=list(rules), timeout=timeout,
+                        server={"Quorvel.x64.En.msi": route})
         self.assertEqual(0, run.exit_code)
         self.assertFalse(self.installed("x64.En"))
         return run
@@ -126,9 +129,18 @@ class RefusedAndFailedDownloads(InstallCase):
                         boxes[0])
 
     def test_cancel_during_download(self):
+        # Pressed at seeded random moments, from before the transfer starts to well into it (it
+        # takes 10 s): every run ends at once with the notice.
         route = {"file": signed(package("x64.En")), "behaviour": "slow", "steps": 200, "delay": 0.05}
-        run = self.run_refused(route, [CHOOSE_ENGLISH, ("Downloading package", "wait:500,press:2"), CLOSE_BOXES])
-        self.assertEqual(["Setup was cancelled."], run.message_boxes())
+        moments = random.Random(15).sample(range(0, 2500, 10), 20)
+        for moment in moments:
+            with self.subTest(moment=moment):
+                started = time.time()
+                run = self.run_refused(route, [CHOOSE_ENGLISH, ("Downloading package", f"wait:{moment},press:2"),
+                                               CLOSE_BOXES], timeout=30)
+                self.assertFalse(run.timed_out, run.backtraces)
+                self.assertEqual(["Setup was cancelled."], run.message_boxes())
+                self.assertLess(time.time() - started, 15)
 
     def test_installer_failure_shows_its_code(self):
         # A trusted file that is no package: Wine's installer refuses it and has no texts of

@@ -5,6 +5,7 @@
 
 #include <commctrl.h>
 #include <gtest/gtest.h>
+#include <winsock2.h>
 
 #include <atomic>
 #include <functional>
@@ -289,11 +290,15 @@ TEST_F(ProgressDialogTest, OtherNotificationsAnswerOkAndTouchNothing) {
     EXPECT_EQ(0, BarPosition(m_dialog));
 }
 
-// A transfer as the download machinery hands it over: it counts aborts and references.
+// A transfer as the download machinery hands it over: it counts aborts and references, and
+// stops at once when aborted, calling OnStopBinding from inside Abort as the platform does.
 class CountingBinding : public IBinding {
 public:
+    explicit CountingBinding(IBindStatusCallback* callback) : m_callback(callback) {}
     std::atomic<LONG> references{1};
     std::atomic<LONG> aborts{0};
+    std::atomic<LONG> heldThroughAbort{0};
+    std::atomic<DWORD> abortThread{0};
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** object) override {
         *object = nullptr;
         return E_NOINTERFACE;
@@ -302,6 +307,9 @@ public:
     ULONG STDMETHODCALLTYPE Release() override { return --references; }
     HRESULT STDMETHODCALLTYPE Abort() override {
         ++aborts;
+        abortThread = GetCurrentThreadId();
+        m_callback->OnStopBinding(E_ABORT, nullptr);
+        heldThroughAbort = references - 1;  // beyond the machinery's own reference
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE Suspend() override { return E_NOTIMPL; }
@@ -309,28 +317,101 @@ public:
     HRESULT STDMETHODCALLTYPE SetPriority(LONG) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetPriority(LONG*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetBindResult(CLSID*, DWORD*, LPOLESTR*, DWORD*) override { return E_NOTIMPL; }
+
+private:
+    IBindStatusCallback* m_callback;
 };
 
-// A host that sends nothing more never calls OnProgress again: Cancel itself must end it.
+// The download machinery's part, scripted, for the moments a real transfer cannot be made to
+// meet: it hands over the binding and waits as Wine's synchronous download does (woken by
+// posted messages, it handles sent ones and dispatches none of the thread's own) until the
+// binding is aborted or 3 seconds have passed.
+CountingBinding* g_scriptedBinding;
+DWORD g_scriptedThread;
+
+HRESULT WINAPI ScriptedDownload(IUnknown*, LPCWSTR, LPWSTR, DWORD, DWORD, IBindStatusCallback* callback) {
+    g_scriptedThread = GetCurrentThreadId();
+    EXPECT_EQ(S_OK, callback->OnStartBinding(0, g_scriptedBinding));
+    for (DWORD start = GetTickCount(); g_scriptedBinding->aborts == 0 && GetTickCount() - start < 3000;) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 5000, QS_POSTMESSAGE);
+        MSG message;
+        PeekMessageW(&message, reinterpret_cast<HWND>(-1), 0, 0, PM_NOREMOVE);
+    }
+    if (g_scriptedBinding->aborts) return E_ABORT;
+    callback->OnStopBinding(S_OK, nullptr);
+    return S_OK;
+}
+
+TEST_F(ProgressDialogTest, CancelBeforeOrDuringTheTransferAbortsItOnItsOwnThread) {
+    for (bool before : {true, false}) {
+        SCOPED_TRACE(before ? "pressed before the transfer began" : "pressed while it runs");
+        CNapredekDlg dialog;
+        ASSERT_NE(nullptr, dialog.Create(GetModuleHandleW(nullptr), GetDesktopWindow()));
+        CountingBinding binding(&dialog);
+        g_scriptedBinding = &binding;
+        if (before) SendMessageW(dialog.m_btnCancel, BM_CLICK, 0, 0);
+        std::atomic<bool> done{false};
+        HRESULT result = S_OK;
+        std::thread worker([&] {
+            wchar_t path[MAX_PATH] = L"";
+            result = dialog.Download(ScriptedDownload, L"https://example.invalid/x.msi", path, MAX_PATH);
+            done = true;
+        });
+        while (!done && binding.references < 2) PumpDialog(dialog.m_hWnd, 5);
+        DWORD pressed = GetTickCount();
+        if (!before) SendMessageW(dialog.m_btnCancel, BM_CLICK, 0, 0);
+        while (!done) PumpDialog(dialog.m_hWnd, 5);
+        worker.join();
+        EXPECT_LT(GetTickCount() - pressed, 1000u) << "the waiting thread is woken";
+        EXPECT_EQ(E_ABORT, result);
+        EXPECT_EQ(1, binding.aborts.load());
+        EXPECT_EQ(g_scriptedThread, binding.abortThread.load()) << "aborted where it was started";
+        EXPECT_EQ(1, binding.heldThroughAbort.load()) << "held while its abort stops it";
+        EXPECT_EQ(1, binding.references.load()) << "let go when it stopped";
+
+        SendMessageW(dialog.m_btnCancel, BM_CLICK, 0, 0);
+        OnWorker([&] { EXPECT_EQ(E_ABORT, dialog.OnProgress(5, 10, BINDSTATUS_DOWNLOADINGDATA, nullptr)); });
+        PumpDialog(dialog.m_hWnd, 50);
+        EXPECT_EQ(1, binding.aborts.load()) << "nothing to abort once the transfer has stopped";
+        DestroyWindow(dialog.m_hWnd);
+    }
+}
+
+// A host that answers nothing: the platform's download asks OnProgress nothing more and goes
+// on whatever it answered; only the binding's abort on the downloading thread ends it.
 TEST_F(ProgressDialogTest, CancelAbortsTheTransferInProgress) {
-    CountingBinding binding;
-    IBindStatusCallback* callback = &m_dialog;
-    OnWorker([&] { EXPECT_EQ(S_OK, callback->OnStartBinding(0, &binding)); });
-    EXPECT_EQ(2, binding.references.load()) << "the transfer is held while it runs";
+    WSADATA winsock;
+    ASSERT_EQ(0, WSAStartup(MAKEWORD(2, 2), &winsock));
+    SOCKET host = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int size = sizeof address;
+    ASSERT_EQ(0, bind(host, reinterpret_cast<sockaddr*>(&address), size));
+    ASSERT_EQ(0, listen(host, 4));  // connections are taken, never answered
+    ASSERT_EQ(0, getsockname(host, reinterpret_cast<sockaddr*>(&address), &size));
+    std::wstring url = L"http://127.0.0.1:" + std::to_wstring(ntohs(address.sin_port)) + L"/silent/Quorvel.msi";
 
+    std::atomic<bool> done{false};
+    HRESULT result = S_OK;
+    std::thread worker([&] {
+        wchar_t cached[MAX_PATH] = L"";
+        result = m_dialog.Download(URLDownloadToCacheFileW, url.c_str(), cached, MAX_PATH);
+        done = true;
+    });
+    PumpDialog(m_dialog.m_hWnd, 1000);
+    EXPECT_FALSE(done) << "the host has answered nothing";
+    DWORD pressed = GetTickCount();
     Click(IDCANCEL);
-    for (int waited = 0; waited < 200 && binding.aborts == 0; ++waited) PumpDialog(m_dialog.m_hWnd, 10);
-    EXPECT_EQ(1, binding.aborts.load());
+    while (!done && GetTickCount() - pressed < 10000) PumpDialog(m_dialog.m_hWnd, 5);
+    DWORD took = GetTickCount() - pressed;
+    closesocket(host);  // ends the transfer had Cancel not
+    while (!done) PumpDialog(m_dialog.m_hWnd, 5);
+    worker.join();
+    WSACleanup();
+    EXPECT_EQ(E_ABORT, result);
+    EXPECT_LT(took, 1000u);
     EXPECT_TRUE(IsWindowVisible(m_dialog.m_hWnd)) << "the dialog stays";
-
-    OnWorker([&] { EXPECT_EQ(E_ABORT, callback->OnProgress(5, 10, BINDSTATUS_DOWNLOADINGDATA, nullptr)); });
-    EXPECT_EQ(2, binding.aborts.load()) << "a transfer that goes on after E_ABORT is aborted again";
-
-    OnWorker([&] { EXPECT_EQ(S_OK, callback->OnStopBinding(E_ABORT, nullptr)); });
-    EXPECT_EQ(1, binding.references.load()) << "the transfer is let go when it stops";
-    Click(IDCANCEL);
-    PumpDialog(m_dialog.m_hWnd, 100);
-    EXPECT_EQ(2, binding.aborts.load()) << "nothing to abort once the transfer has stopped";
 }
 
 TEST_F(ProgressDialogTest, RealDownloadTakesTheCallbackAndFillsTheBar) {
