@@ -73,7 +73,8 @@ TEST(GetNativeMachineFrom, AnswersAndCache) {
         {"arm64", kMachineArm64, true},
         {"wow64", kMachineX64, true},
         {"fails", 0, false},  // no second attempt with the older function
-        {"none", 0, false},
+        {"wow64_fails", 0, false},
+        {"none", kMachineX86, true},  // before XP SP2 there is no WOW64
     };
     for (const Case& c : cases) {
         FakeKernel32 kernel32(c.answer);
