@@ -1,10 +1,10 @@
 #include "app/app.h"
 
-#include <commctrl.h>
 #include <stdlib.h>
 #include <wchar.h>
 
 #include "app/app_platform.h"
+#include "app/common_controls.h"
 #include "app/system_probes.h"
 #include "base/app_state.h"
 #include "base/module_path.h"
@@ -73,9 +73,10 @@ bool CPrandelApp::InitInstance() {
         return false;
     }
 
-    // The progress bar's window class must be registered before the dialog is created.
-    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS};
-    InitCommonControlsEx(&controls);
+    // The progress bar's window class must be registered before the dialog is created. Bound
+    // at run time: Windows 95 and NT 4 refuse a program importing what their comctl32 lacks.
+    // The library stays loaded, as the class lives in it.
+    InitProgressBarClass(LoadLibraryA("comctl32.dll"));
     m_progressDlg.Create(m_hInstance, GetDesktopWindow());
     m_pMainWnd = &m_progressDlg;
 

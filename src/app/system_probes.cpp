@@ -81,11 +81,13 @@ USHORT GetNativeMachineFrom(HMODULE kernel32, USHORT* cache) {
     if (auto wow2 = LookupProc<IsWow64Process2Fn>(kernel32, "IsWow64Process2")) {
         USHORT processMachine = 0;
         if (!wow2(GetCurrentProcess(), &processMachine, &machine)) return 0;
-    } else {
-        auto wow = LookupProc<IsWow64ProcessFn>(kernel32, "IsWow64Process");
+    } else if (auto wow = LookupProc<IsWow64ProcessFn>(kernel32, "IsWow64Process")) {
         BOOL underWow = FALSE;
-        if (!wow || !wow(GetCurrentProcess(), &underWow)) return 0;
+        if (!wow(GetCurrentProcess(), &underWow)) return 0;
         machine = underWow ? kMachineX64 : kMachineX86;
+    } else {
+        // Windows before XP SP2 and Server 2003 SP1 has no WOW64: it runs this program natively.
+        machine = kMachineX86;
     }
     *cache = machine;
     return machine;

@@ -12,6 +12,7 @@ bool QueryOsVersion(DWORD* majorVersion);
 bool IsUserAdmin(bool notNT, DWORD majorVersion);
 
 // The native machine of the running Windows, or 0 when the probe fails; cached once known.
+// A kernel32 without the WOW64 functions answers x86.
 USHORT GetNativeMachine();
 // The same probe against a given kernel32 and cache: 0 is never stored in the cache.
 USHORT GetNativeMachineFrom(HMODULE kernel32, USHORT* cache);

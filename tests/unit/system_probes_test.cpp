@@ -1,15 +1,17 @@
-// The system probes against Wine's real functions, in prefixes set to several platforms
-// (TEST_PREFIX names the one this run uses).
+// The system probes and the progress bar's class against Wine's real functions, in prefixes
+// set to several platforms (TEST_PREFIX names the one this run uses).
 #include "app/system_probes.h"
 
 #include <gtest/gtest.h>
 
+#include <commctrl.h>
 #include <stdlib.h>
 #include <string.h>
 
 #include <string>
 #include <vector>
 
+#include "app/common_controls.h"
 #include "base/owned.h"
 
 namespace {
@@ -47,14 +49,14 @@ TEST(GetNativeMachine, MatchesThePrefixArchitecture) {
     EXPECT_EQ(expected, GetNativeMachine());
 }
 
-// Loads one of the stand-in kernel32 builds that lie beside this test program.
-class FakeKernel32 {
+// Loads one of the stand-in system libraries that lie beside this test program.
+class StandIn {
 public:
-    explicit FakeKernel32(const char* answer) {
+    explicit StandIn(const std::string& name) {
         char path[MAX_PATH];
         GetModuleFileNameA(nullptr, path, MAX_PATH);
         *strrchr(path, '\\') = '\0';
-        std::string dll = std::string(path) + "\\kernel32_" + answer + ".dll";
+        std::string dll = std::string(path) + "\\" + name + ".dll";
         m_module.reset(LoadLibraryA(dll.c_str()));
     }
     HMODULE get() const { return m_module.get(); }
@@ -73,10 +75,11 @@ TEST(GetNativeMachineFrom, AnswersAndCache) {
         {"arm64", kMachineArm64, true},
         {"wow64", kMachineX64, true},
         {"fails", 0, false},  // no second attempt with the older function
-        {"none", 0, false},
+        {"wow64_fails", 0, false},
+        {"none", kMachineX86, true},  // before XP SP2 there is no WOW64
     };
     for (const Case& c : cases) {
-        FakeKernel32 kernel32(c.answer);
+        StandIn kernel32(std::string("kernel32_") + c.answer);
         ASSERT_TRUE(kernel32.get()) << c.answer;
         USHORT cache = 0;
         EXPECT_EQ(c.machine, GetNativeMachineFrom(kernel32.get(), &cache)) << c.answer;
@@ -90,6 +93,21 @@ TEST(GetNativeMachineFrom, AnswersAndCache) {
     EXPECT_EQ(0, GetNativeMachineFrom(nullptr, &cache));
     cache = kMachineArm64;
     EXPECT_EQ(kMachineArm64, GetNativeMachineFrom(nullptr, &cache)) << "a known value is not asked again";
+}
+
+TEST(InitProgressBarClass, WithAndWithoutInitCommonControlsEx) {
+    OwnedModule comctl32(LoadLibraryW(L"comctl32.dll"));
+    EXPECT_TRUE(InitProgressBarClass(comctl32.get()));
+    WNDCLASSW progress;
+    EXPECT_TRUE(GetClassInfoW(nullptr, PROGRESS_CLASSW, &progress));
+
+    StandIn old("comctl32_plain");  // the comctl32 of Windows 95 and NT 4
+    ASSERT_TRUE(old.get());
+    EXPECT_TRUE(InitProgressBarClass(old.get()));
+    EXPECT_EQ(1, old.Calls()) << "InitCommonControls stands in";
+
+    EXPECT_FALSE(InitProgressBarClass(GetModuleHandleW(L"kernel32.dll")));
+    EXPECT_FALSE(InitProgressBarClass(nullptr));
 }
 
 // Writes HKLM's ProductSuite for one test and puts the old value back afterwards.

@@ -1,5 +1,5 @@
 /* Stands in for kernel32 in the processor probe's tests: ARM64 Windows, a failing call and a
-   system without IsWow64Process2 cannot be had under Wine. Each build answers one way and
+   system without IsWow64Process2 or without IsWow64Process cannot be had under Wine. Each build answers one way and
    counts its calls, so the tests can see when the probe asked the system. */
 /* The headers declare these as imports; this file defines them itself. */
 #define IsWow64Process HeaderIsWow64Process
@@ -30,11 +30,17 @@ __declspec(dllexport) BOOL WINAPI IsWow64Process2(HANDLE process, USHORT* proces
 }
 #endif
 
-#ifdef ANSWER_WOW64
+#if defined(ANSWER_WOW64) || defined(ANSWER_WOW64_FAILS)
 __declspec(dllexport) BOOL WINAPI IsWow64Process(HANDLE process, PBOOL underWow) {
     (void)process;
     ++calls;
+#ifdef ANSWER_WOW64_FAILS
+    (void)underWow;
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+#else
     *underWow = TRUE;
     return TRUE;
+#endif
 }
 #endif
