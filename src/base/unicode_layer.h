@@ -47,7 +47,7 @@ HCURSOR UniLoadCursor(HINSTANCE instance, const wchar_t* name);
 int UniLoadString(HINSTANCE instance, UINT id, wchar_t* text, int capacity);
 
 // user32: messages. UniSendMessage is for messages that carry no text; UniSendTextMessage for
-// those whose lParam is a text handed in (CB_ADDSTRING, WM_SETTEXT).
+// one whose lParam is a text handed in (CB_ADDSTRING), -1 when the text cannot be converted.
 LRESULT UniSendMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 LRESULT UniSendTextMessage(HWND window, UINT message, WPARAM wParam, const wchar_t* text);
 BOOL UniPostThreadMessage(DWORD thread, UINT message, WPARAM wParam, LPARAM lParam);
