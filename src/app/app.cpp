@@ -8,6 +8,7 @@
 #include "app/system_probes.h"
 #include "base/app_state.h"
 #include "base/module_path.h"
+#include "base/unicode_layer.h"
 #include "engine/installer_upgrade.h"
 #include "install/install_sequence.h"
 #include "install/setup_tables.h"
@@ -38,6 +39,12 @@ void LoadAppTitle(HINSTANCE instance, WideString* title) {
 void CPrandelApp::AttachProcess(HINSTANCE instance, const wchar_t* commandLine) {
     m_hInstance = instance;
     m_nThreadID = GetCurrentThreadId();
+    // The platform first: it decides whether the Unicode functions or the ANSI ones are called,
+    // from the title and the module path on.
+    DWORD major = 0;
+    m_notNT = QueryOsVersion(&major);
+    m_osMajorVersion = major;
+    UniChooseRoute(m_notNT);
     // Our own copy: the verify and admin modes end their arguments with terminators.
     m_lpCmdLine = DuplicateText(commandLine);
     // The title is a resource of this module, so the module is known before the title.
@@ -53,9 +60,6 @@ bool CPrandelApp::InitInstance() {
 
     m_setupLangId = GetUserDefaultLangID();
     m_exitCode = 0;
-    DWORD major = 0;
-    m_notNT = QueryOsVersion(&major);
-    m_osMajorVersion = major;
     m_isAdmin = IsUserAdmin(m_notNT, m_osMajorVersion);
     m_restartNeeded = FALSE;
     m_commandMode = ClassifyCommandLine(m_lpCmdLine);
@@ -88,11 +92,11 @@ bool CPrandelApp::InitInstance() {
 
 void CPrandelApp::Run() {
     MSG message;
-    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+    while (UniGetMessage(&message, nullptr, 0, 0) > 0) {
         HWND dialog = m_progressDlg.m_hWnd;
-        if (dialog && IsDialogMessageW(dialog, &message)) continue;
+        if (dialog && UniIsDialogMessage(dialog, &message)) continue;
         TranslateMessage(&message);
-        DispatchMessageW(&message);
+        UniDispatchMessage(&message);
     }
 }
 
@@ -120,7 +124,7 @@ int CPrandelApp::ExitInstance() {
 DWORD WINAPI CPrandelApp::WorkerThreadProc(void*) {
     UINT code = theApp.RunInstallation();
     // The last thing the worker does: the main thread then waits for it without dispatching.
-    PostThreadMessageW(theApp.m_nThreadID, WM_QUIT, 0, 0);
+    UniPostThreadMessage(theApp.m_nThreadID, WM_QUIT, 0, 0);
     return code;
 }
 

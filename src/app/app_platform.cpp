@@ -4,6 +4,7 @@
 
 #include "app/system_probes.h"
 #include "base/owned.h"
+#include "base/unicode_layer.h"
 #include "engine/installer_result.h"
 #include "install/language_dlg.h"
 #include "res/message.h"
@@ -24,11 +25,11 @@ const LanguageEntry* AppPlatform::ChooseLanguage(const LanguageEntry* languages,
 // The dialog's lines belong to the main thread: the text is sent there and taken before
 // the worker goes on.
 void AppPlatform::SetTitle(UINT id, const wchar_t* insert) {
-    SetWindowTextW(m_progress.m_wndTitle, FormatString(id, insert).c_str());
+    UniSetWindowText(m_progress.m_wndTitle, FormatString(id, insert).c_str());
 }
 
 void AppPlatform::SetStatus(UINT id, const wchar_t* insert) {
-    SetWindowTextW(m_progress.m_wndStatus, FormatString(id, insert).c_str());
+    UniSetWindowText(m_progress.m_wndStatus, FormatString(id, insert).c_str());
 }
 
 bool AppPlatform::IsCancelled() { return m_progress.IsCancelled(); }
@@ -37,7 +38,7 @@ void AppPlatform::HideProgress() { ShowWindow(m_progress.m_hWnd, SW_HIDE); }
 
 USHORT AppPlatform::NativeMachine() { return GetNativeMachine(); }
 
-bool AppPlatform::FileExists(const wchar_t* path) { return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES; }
+bool AppPlatform::FileExists(const wchar_t* path) { return UniGetFileAttributes(path) != INVALID_FILE_ATTRIBUTES; }
 
 // urlmon brings OLE, wininet and shell32 along: bound at the first download, they stay out
 // of the start-up. It stays loaded, since a cancelled transfer may still be ending on another
@@ -46,7 +47,7 @@ bool AppPlatform::FileExists(const wchar_t* path) { return GetFileAttributesW(pa
 static HMODULE g_urlmon;
 
 HRESULT AppPlatform::Download(const wchar_t* url, wchar_t* path, DWORD capacity) {
-    if (!g_urlmon) g_urlmon = LoadLibraryW(L"urlmon.dll");
+    if (!g_urlmon) g_urlmon = UniLoadLibrary(L"urlmon.dll");
     auto download = LookupProc<decltype(&URLDownloadToCacheFileW)>(g_urlmon, "URLDownloadToCacheFileW");
     if (!download) return HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
     return m_progress.Download(download, url, path, capacity);

@@ -45,6 +45,16 @@ CommandMode ClassifyCommandLine(wchar_t* commandLine) {
     }
 }
 
+const wchar_t* SkipProgramName(const wchar_t* commandLine) {
+    bool quoted = false;
+    while (*commandLine > L' ' || (*commandLine && quoted)) {
+        if (*commandLine == L'"') quoted = !quoted;
+        ++commandLine;
+    }
+    while (*commandLine && *commandLine <= L' ') ++commandLine;
+    return commandLine;
+}
+
 DWORD RunVerifyCommand(const wchar_t* modulePath, wchar_t* commandLine,
                        SignerComparison compare) {
     CommandToken flag, file, extra;

@@ -23,6 +23,11 @@ DWORD NextCommandToken(wchar_t* position, CommandToken* token);
 
 CommandMode ClassifyCommandLine(wchar_t* commandLine);
 
+// What follows the program name in the process's whole command line (GetCommandLineW), as the
+// C runtime hands it to WinMain: the name ends at a blank or control character outside
+// quotes, and the blanks after it are skipped.
+const wchar_t* SkipProgramName(const wchar_t* commandLine);
+
 // The signer comparison that the verify mode runs: 0 unavailable, 1 trusted, 2 not trusted.
 using SignerComparison = int (*)(const wchar_t* setupPath, const wchar_t* filePath, HWND owner);
 

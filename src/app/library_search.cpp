@@ -5,7 +5,7 @@
 #include "base/owned.h"
 
 void HardenLibrarySearch() {
-    HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
+    HMODULE kernel32 = GetModuleHandleA("kernel32.dll");
     if (!kernel32) return;
     // Both are missing on old systems, which keep their ordinary search order.
     using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);

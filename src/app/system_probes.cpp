@@ -3,6 +3,7 @@
 #include <wchar.h>
 
 #include "base/owned.h"
+#include "base/unicode_layer.h"
 
 namespace {
 
@@ -44,7 +45,7 @@ bool TokenGroupsHold(PSID wanted) {
 
 bool CheckMembership(PSID wanted) {
     using CheckTokenMembershipFn = BOOL(WINAPI*)(HANDLE, PSID, PBOOL);
-    OwnedModule advapi(LoadLibraryW(L"advapi32.dll"));
+    OwnedModule advapi(UniLoadLibrary(L"advapi32.dll"));
     if (!advapi) return false;
     auto check = LookupProc<CheckTokenMembershipFn>(advapi.get(), "CheckTokenMembership");
     BOOL member = FALSE;
@@ -53,13 +54,15 @@ bool CheckMembership(PSID wanted) {
 
 }  // namespace
 
+// The ANSI structure: the non-NT platform only stubs GetVersionExW, and this probe chooses the
+// Unicode layer's route, so it must work before that route is known.
 bool QueryOsVersion(DWORD* majorVersion) {
-    OSVERSIONINFOW info;
+    OSVERSIONINFOA info;
     ZeroMemory(&info, sizeof info);
     info.dwOSVersionInfoSize = sizeof info;
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-    GetVersionExW(&info);
+    GetVersionExA(&info);
 #pragma GCC diagnostic pop
     if (majorVersion) *majorVersion = info.dwMajorVersion;
     return info.dwPlatformId != VER_PLATFORM_WIN32_NT;
@@ -102,18 +105,18 @@ bool IsTerminalServer(bool notNT, DWORD majorVersion) {
     (void)majorVersion;
     if (notNT) return false;
     OwnedKey key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Control\\ProductOptions", 0,
-                      KEY_READ, key.out()) != ERROR_SUCCESS)
+    if (UniRegOpenKeyEx(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Control\\ProductOptions", 0,
+                        KEY_READ, key.out()) != ERROR_SUCCESS)
         return false;
     DWORD type = 0, size = 0;
-    if (RegQueryValueExW(key.get(), L"ProductSuite", nullptr, &type, nullptr, &size) !=
+    if (UniRegQueryValueEx(key.get(), L"ProductSuite", nullptr, &type, nullptr, &size) !=
             ERROR_SUCCESS ||
         size == 0 || type != REG_MULTI_SZ)
         return false;
     OwnedBlock data(calloc(1, size));
     if (!data) return false;
-    if (RegQueryValueExW(key.get(), L"ProductSuite", nullptr, nullptr,
-                         static_cast<BYTE*>(data.get()), &size) != ERROR_SUCCESS)
+    if (UniRegQueryValueEx(key.get(), L"ProductSuite", nullptr, nullptr,
+                           static_cast<BYTE*>(data.get()), &size) != ERROR_SUCCESS)
         return false;
 
     // The value may lack its terminators: a string ends at its NUL or at the end of the data,
@@ -137,7 +140,7 @@ const wchar_t* SetupMutexName(bool notNT, DWORD majorVersion) {
 }
 
 bool IsAnotherSetupRunning(bool notNT, DWORD majorVersion) {
-    HANDLE mutex = CreateMutexW(nullptr, FALSE, SetupMutexName(notNT, majorVersion));
+    HANDLE mutex = UniCreateMutex(nullptr, FALSE, SetupMutexName(notNT, majorVersion));
     if (!mutex) return true;
     return GetLastError() == ERROR_ALREADY_EXISTS;  // the handle lives as long as the process
 }
@@ -147,7 +150,7 @@ bool EnableShutdownPrivilege() {
     using LookupPrivilegeValueFn = BOOL(WINAPI*)(LPCWSTR, LPCWSTR, PLUID);
     using AdjustTokenPrivilegesFn =
         BOOL(WINAPI*)(HANDLE, BOOL, PTOKEN_PRIVILEGES, DWORD, PTOKEN_PRIVILEGES, PDWORD);
-    OwnedModule advapi(LoadLibraryW(L"advapi32.dll"));
+    OwnedModule advapi(UniLoadLibrary(L"advapi32.dll"));
     if (!advapi) return false;
     auto openToken = LookupProc<OpenProcessTokenFn>(advapi.get(), "OpenProcessToken");
     auto lookup = LookupProc<LookupPrivilegeValueFn>(advapi.get(), "LookupPrivilegeValueW");

@@ -3,6 +3,8 @@
 #include <stdlib.h>
 #include <wchar.h>
 
+#include "base/unicode_layer.h"
+
 namespace {
 constexpr DWORD kFirstPathCapacity = 520;
 constexpr DWORD kLongestPath = 32768;  // the longest path Windows knows
@@ -13,7 +15,7 @@ wchar_t* ReadModulePath(HMODULE module) {
     for (DWORD capacity = kFirstPathCapacity; capacity <= 2 * kLongestPath; capacity *= 2) {
         auto* path = static_cast<wchar_t*>(malloc(capacity * sizeof(wchar_t)));
         if (!path) return nullptr;
-        DWORD length = GetModuleFileNameW(module, path, capacity);
+        DWORD length = UniGetModuleFileName(module, path, capacity);
         if (length == 0) {
             free(path);
             return nullptr;

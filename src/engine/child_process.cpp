@@ -1,6 +1,7 @@
 #include "engine/child_process.h"
 
 #include "base/owned.h"
+#include "base/unicode_layer.h"
 
 namespace {
 
@@ -52,9 +53,9 @@ DWORD WaitForProcessWithMessages(HANDLE process) {
         // Everything queued: the wait wakes only for input that arrived since the last look,
         // so messages left behind would sit there until something new came in.
         MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        while (UniPeekMessage(&message, nullptr, 0, 0, PM_REMOVE)) {
             TranslateMessage(&message);
-            DispatchMessageW(&message);
+            UniDispatchMessage(&message);
         }
     }
 }
@@ -73,8 +74,8 @@ DWORD RunChildProcess(unsigned long long capacity, std::initializer_list<const w
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_SHOW;
     PROCESS_INFORMATION started = {};
-    if (!CreateProcessW(nullptr, commandLine, nullptr, nullptr, FALSE, CREATE_DEFAULT_ERROR_MODE,
-                        nullptr, nullptr, &startup, &started))
+    if (!UniCreateProcess(nullptr, commandLine, nullptr, nullptr, FALSE, CREATE_DEFAULT_ERROR_MODE,
+                          nullptr, nullptr, &startup, &started))
         return GetLastError();
     OwnedHandle process(started.hProcess);
     OwnedHandle thread(started.hThread);

@@ -1,6 +1,7 @@
 #include "engine/file_version.h"
 
 #include "base/owned.h"
+#include "base/unicode_layer.h"
 
 namespace {
 
@@ -15,15 +16,15 @@ DWORD LastError() {
 
 DWORD ReadVersionMS(const wchar_t* path, DWORD* version) {
     DWORD ignored = 0;
-    DWORD size = GetFileVersionInfoSizeW(path, &ignored);
+    DWORD size = UniGetFileVersionInfoSize(path, &ignored);
     if (size == 0) return LastError();
     OwnedGlobal block(GlobalAlloc(GMEM_FIXED | GMEM_ZEROINIT, size));
     if (!block) return ERROR_NOT_ENOUGH_MEMORY;
-    if (!GetFileVersionInfoW(path, 0, size, block.get())) return LastError();
+    if (!UniGetFileVersionInfo(path, 0, size, block.get())) return LastError();
     VS_FIXEDFILEINFO* fixed = nullptr;
     UINT length = 0;
     // A fixed part shorter than its structure is as good as none: reading it would overrun.
-    if (VerQueryValueW(block.get(), L"\\", reinterpret_cast<void**>(&fixed), &length) &&
+    if (UniVerQueryValue(block.get(), L"\\", reinterpret_cast<void**>(&fixed), &length) &&
         length >= sizeof(VS_FIXEDFILEINFO))
         *version = fixed->dwFileVersionMS;
     return ERROR_SUCCESS;

@@ -1,6 +1,7 @@
 #include "engine/installer_api.h"
 
 #include "base/owned.h"
+#include "base/unicode_layer.h"
 #include "res/message.h"
 #include "res/resource.h"
 
@@ -31,20 +32,20 @@ bool BindEntryPoints(InstallerApi* api) {
 // The configured msi.dll, or null when the configuration names none that loads.
 HMODULE LoadConfiguredInstaller() {
     OwnedKey key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kInstallerKeyPath, 0, KEY_READ, key.out()) != ERROR_SUCCESS)
+    if (UniRegOpenKeyEx(HKEY_LOCAL_MACHINE, kInstallerKeyPath, 0, KEY_READ, key.out()) != ERROR_SUCCESS)
         return nullptr;
     WideString path;
     if (!ReadInstallerLocation(key.get(), &path) || path.empty()) return nullptr;
     // Appended as is: a folder that already ends in a backslash gets a second one.
     if (!path.Append(L"\\msi.dll")) return nullptr;
-    return LoadLibraryW(path.c_str());
+    return UniLoadLibrary(path.c_str());
 }
 
 }  // namespace
 
 UINT BindInstallerApi(InstallerApi* api) {
     api->module = LoadConfiguredInstaller();
-    if (!api->module) api->module = LoadLibraryW(L"msi.dll");
+    if (!api->module) api->module = UniLoadLibrary(L"msi.dll");
     if (!api->module || !BindEntryPoints(api)) {
         AfxMessageBox(IDS_UPGRADE_FAILED, kStyleError);
         return ERROR_INSTALL_FAILURE;
@@ -55,14 +56,14 @@ UINT BindInstallerApi(InstallerApi* api) {
 bool ReadInstallerLocation(HKEY key, WideString* text) {
     static const wchar_t kValue[] = L"InstallerLocation";
     DWORD size = 0;
-    if (RegQueryValueExW(key, kValue, nullptr, nullptr, nullptr, &size) != ERROR_SUCCESS) return false;
+    if (UniRegQueryValueEx(key, kValue, nullptr, nullptr, nullptr, &size) != ERROR_SUCCESS) return false;
 
     // Room for twice the bytes, so a value that grew since the size query still fits or fails.
     DWORD type = REG_NONE;
     DWORD bytes = size > MAXDWORD / 2 ? MAXDWORD : size * 2;
     if (!text->Reserve(size) ||
-        RegQueryValueExW(key, kValue, nullptr, &type, reinterpret_cast<BYTE*>(text->buffer()),
-                         &bytes) != ERROR_SUCCESS ||
+        UniRegQueryValueEx(key, kValue, nullptr, &type, reinterpret_cast<BYTE*>(text->buffer()),
+                           &bytes) != ERROR_SUCCESS ||
         (type != REG_SZ && type != REG_EXPAND_SZ)) {
         text->Clear();
         return false;

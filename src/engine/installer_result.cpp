@@ -1,6 +1,7 @@
 #include "engine/installer_result.h"
 
 #include "base/owned.h"
+#include "base/unicode_layer.h"
 #include "res/message.h"
 #include "res/resource.h"
 
@@ -37,10 +38,10 @@ UINT ShownCode(UINT code) {
 bool ShowInstallerText(UINT code) {
     // String ids are 16 bits wide: a larger code would find the text of another one.
     if (code > 0xFFFF) return false;
-    OwnedModule messages(LoadLibraryExW(L"msimsg.dll", nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    OwnedModule messages(UniLoadLibraryEx(L"msimsg.dll", nullptr, LOAD_LIBRARY_AS_DATAFILE));
     if (!messages) return false;
     wchar_t text[1024];
-    if (LoadStringW(messages.get(), code, text, ARRAYSIZE(text)) <= 0) return false;
+    if (UniLoadString(messages.get(), code, text, ARRAYSIZE(text)) <= 0) return false;
     AfxMessageBox(text, kStyleError);
     return true;
 }

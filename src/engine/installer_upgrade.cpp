@@ -4,6 +4,7 @@
 
 #include "base/native_machine.h"
 #include "base/owned.h"
+#include "base/unicode_layer.h"
 #include "base/wide_string.h"
 #include "engine/child_process.h"
 #include "engine/download_step.h"
@@ -25,13 +26,13 @@ constexpr UINT kNotTrusted = 4;
 // when there is none.
 bool FindInstallerFile(WideString* path) {
     OwnedKey key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kInstallerKeyPath, 0, KEY_READ, key.out()) == ERROR_SUCCESS &&
+    if (UniRegOpenKeyEx(HKEY_LOCAL_MACHINE, kInstallerKeyPath, 0, KEY_READ, key.out()) == ERROR_SUCCESS &&
         ReadInstallerLocation(key.get(), path) && !path->empty())
         return path->Append(L"\\msi.dll");
-    OwnedModule msi(LoadLibraryW(L"msi.dll"));
+    OwnedModule msi(UniLoadLibrary(L"msi.dll"));
     if (!msi) return path->Assign(L"");
     wchar_t name[kPathCapacity];
-    DWORD length = GetModuleFileNameW(msi.get(), name, kPathCapacity);
+    DWORD length = UniGetModuleFileName(msi.get(), name, kPathCapacity);
     // A name cut short at the capacity is no name.
     return path->Assign(length && length < kPathCapacity ? name : L"");
 }

@@ -1,6 +1,7 @@
 #include "install/install_sequence.h"
 
 #include "base/native_machine.h"
+#include "base/unicode_layer.h"
 #include "base/wide_string.h"
 #include "engine/download_step.h"
 #include "install/package_property.h"
@@ -14,7 +15,7 @@ constexpr DWORD kDownloadPathCapacity = 520;
 constexpr LCID kEnglishUS = 1033;
 
 bool SameText(const wchar_t* a, const wchar_t* b, int lengthOfB = -1) {
-    return CompareStringW(kEnglishUS, NORM_IGNORECASE, a, -1, b, lengthOfB) == CSTR_EQUAL;
+    return UniCompareString(kEnglishUS, NORM_IGNORECASE, a, -1, b, lengthOfB) == CSTR_EQUAL;
 }
 
 // The package (or, without one, the patch) for the platform; never a neighbouring platform's.

@@ -1,6 +1,7 @@
 #include "install/language_dlg.h"
 
 #include "base/app_state.h"
+#include "base/unicode_layer.h"
 #include "res/message.h"
 #include "res/resource.h"
 
@@ -8,20 +9,20 @@ const LanguageEntry* CJezikDlg::ChooseLanguage(const LanguageEntry* languages, L
     m_pSelected = languages;
     m_pLanguages = languages;
     m_langId = preselect;
-    INT_PTR result = DialogBoxParamW(AfxGetInstanceHandle(), MAKEINTRESOURCEW(IDD_LANGUAGE),
-                                     GetSafeOwner(), DialogProc, reinterpret_cast<LPARAM>(this));
+    INT_PTR result = UniDialogBoxParam(AfxGetInstanceHandle(), MAKEINTRESOURCEW(IDD_LANGUAGE),
+                                       GetSafeOwner(), DialogProc, reinterpret_cast<LPARAM>(this));
     return result == IDOK ? m_pSelected : nullptr;
 }
 
 INT_PTR CALLBACK CJezikDlg::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_INITDIALOG) {
-        SetWindowLongPtrW(window, DWLP_USER, lParam);
+        UniSetWindowLongPtr(window, DWLP_USER, lParam);
         auto* dialog = reinterpret_cast<CJezikDlg*>(lParam);
         dialog->m_hWnd = window;
         dialog->OnInitDialog();
         return FALSE;  // the focus has been placed on the list
     }
-    auto* dialog = reinterpret_cast<CJezikDlg*>(GetWindowLongPtrW(window, DWLP_USER));
+    auto* dialog = reinterpret_cast<CJezikDlg*>(UniGetWindowLongPtr(window, DWLP_USER));
     return dialog ? dialog->HandleMessage(message, wParam, lParam) : FALSE;
 }
 
@@ -54,27 +55,26 @@ void CJezikDlg::DoDataExchange() {
 
 void CJezikDlg::OnInitDialog() {
     DoDataExchange();
-    SendMessageW(m_cbLanguages, CB_RESETCONTENT, 0, 0);
+    UniSendMessage(m_cbLanguages, CB_RESETCONTENT, 0, 0);
     for (const LanguageEntry* entry = m_pLanguages; entry && entry->langId; ++entry) {
-        LRESULT index = SendMessageW(m_cbLanguages, CB_ADDSTRING, 0,
-                                     reinterpret_cast<LPARAM>(entry->displayName));
+        LRESULT index = UniSendTextMessage(m_cbLanguages, CB_ADDSTRING, 0, entry->displayName);
         if (index < 0) continue;  // a name the list refuses leaves its record unselectable
-        SendMessageW(m_cbLanguages, CB_SETITEMDATA, index, reinterpret_cast<LPARAM>(entry));
+        UniSendMessage(m_cbLanguages, CB_SETITEMDATA, index, reinterpret_cast<LPARAM>(entry));
         if (entry->langId == m_langId) {
-            SendMessageW(m_cbLanguages, CB_SETCURSEL, index, 0);
+            UniSendMessage(m_cbLanguages, CB_SETCURSEL, index, 0);
             m_pSelected = entry;
         }
     }
     SetFocus(m_cbLanguages);
-    m_hIcon = LoadIconW(AfxGetInstanceHandle(), MAKEINTRESOURCEW(IDI_SETUP));
-    SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
+    m_hIcon = UniLoadIcon(AfxGetInstanceHandle(), MAKEINTRESOURCEW(IDI_SETUP));
+    UniSendMessage(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
 }
 
 void CJezikDlg::OnSelChangeLanguage() {
-    LRESULT index = SendMessageW(m_cbLanguages, CB_GETCURSEL, 0, 0);
+    LRESULT index = UniSendMessage(m_cbLanguages, CB_GETCURSEL, 0, 0);
     if (index == CB_ERR) return;
     m_pSelected = reinterpret_cast<const LanguageEntry*>(
-        SendMessageW(m_cbLanguages, CB_GETITEMDATA, index, 0));
+        UniSendMessage(m_cbLanguages, CB_GETITEMDATA, index, 0));
 }
 
 // A minimised dialog shows its icon centred; otherwise the dialog paints as usual.
@@ -82,7 +82,7 @@ bool CJezikDlg::OnPaint() {
     if (!IsIconic(m_hWnd)) return false;
     PAINTSTRUCT paint;
     HDC dc = BeginPaint(m_hWnd, &paint);
-    SendMessageW(m_hWnd, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+    UniSendMessage(m_hWnd, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
     RECT client;
     GetClientRect(m_hWnd, &client);
     int x = (client.right - client.left - GetSystemMetrics(SM_CXICON) + 1) / 2;

@@ -3,11 +3,12 @@
 #include <stdarg.h>
 
 #include "base/app_state.h"
+#include "base/unicode_layer.h"
 #include "res/resource.h"
 
 namespace {
 
-// FindResourceW rather than LoadStringW: the non-NT platforms have no LoadStringW.
+// FindResourceW, which the non-NT platform implements too: the texts stay UTF-16 there.
 bool FindStoredString(UINT id, const wchar_t** text, size_t* length) {
     HMODULE module = AfxGetInstanceHandle();
     HRSRC block = FindResourceW(module, MAKEINTRESOURCEW(id / 16 + 1), RT_STRING);
@@ -30,12 +31,7 @@ bool FindStoredString(UINT id, const wchar_t** text, size_t* length) {
 
 WideString FormatText(const wchar_t* pattern, va_list* inserts) {
     WideString result;
-    wchar_t* formatted = nullptr;
-    if (FormatMessageW(FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_ALLOCATE_BUFFER, pattern, 0, 0,
-                       reinterpret_cast<wchar_t*>(&formatted), 0, inserts)) {
-        result.Assign(formatted);
-        LocalFree(formatted);
-    }
+    UniFormatMessage(pattern, inserts, &result);
     return result;
 }
 

@@ -3,24 +3,25 @@
 #include <commctrl.h>
 
 #include "base/app_state.h"
+#include "base/unicode_layer.h"
 #include "res/resource.h"
 
 HWND CNapredekDlg::Create(HINSTANCE instance, HWND parent) {
     m_hInstance = instance;
-    return CreateDialogParamW(instance, MAKEINTRESOURCEW(IDD_PROGRESS), parent, DialogProc,
-                              reinterpret_cast<LPARAM>(this));
+    return UniCreateDialogParam(instance, MAKEINTRESOURCEW(IDD_PROGRESS), parent, DialogProc,
+                                reinterpret_cast<LPARAM>(this));
 }
 
 INT_PTR CALLBACK CNapredekDlg::DialogProc(HWND window, UINT message, WPARAM wParam,
                                           LPARAM lParam) {
     if (message == WM_INITDIALOG) {
         auto* dialog = reinterpret_cast<CNapredekDlg*>(lParam);
-        SetWindowLongPtrW(window, DWLP_USER, lParam);
+        UniSetWindowLongPtr(window, DWLP_USER, lParam);
         dialog->m_hWnd = window;
         dialog->OnInitDialog();
         return FALSE;  // the focus has been placed on Cancel
     }
-    auto* dialog = reinterpret_cast<CNapredekDlg*>(GetWindowLongPtrW(window, DWLP_USER));
+    auto* dialog = reinterpret_cast<CNapredekDlg*>(UniGetWindowLongPtr(window, DWLP_USER));
     if (!dialog) return FALSE;
     switch (message) {
         case WM_COMMAND:
@@ -32,7 +33,7 @@ INT_PTR CALLBACK CNapredekDlg::DialogProc(HWND window, UINT message, WPARAM wPar
             return TRUE;
         case WM_SETCURSOR:
             if (!dialog->OnSetCursor(reinterpret_cast<HWND>(wParam))) return FALSE;
-            SetWindowLongPtrW(window, DWLP_MSGRESULT, TRUE);
+            UniSetWindowLongPtr(window, DWLP_MSGRESULT, TRUE);
             return TRUE;
         case WM_DESTROY:
             dialog->OnDestroy();
@@ -56,17 +57,17 @@ void CNapredekDlg::DoDataExchange() {
 }
 
 void CNapredekDlg::OnInitDialog() {
-    m_hIconSmall = static_cast<HICON>(LoadImageW(m_hInstance, MAKEINTRESOURCEW(IDI_SETUP),
-                                                 IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
-                                                 GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR));
-    m_hIconLarge = static_cast<HICON>(LoadImageW(m_hInstance, MAKEINTRESOURCEW(IDI_SETUP),
-                                                 IMAGE_ICON, GetSystemMetrics(SM_CXICON),
-                                                 GetSystemMetrics(SM_CYICON), LR_DEFAULTCOLOR));
-    m_hWaitCursor = LoadCursorW(nullptr, IDC_WAIT);
+    m_hIconSmall = static_cast<HICON>(UniLoadImage(m_hInstance, MAKEINTRESOURCEW(IDI_SETUP),
+                                                   IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                                                   GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR));
+    m_hIconLarge = static_cast<HICON>(UniLoadImage(m_hInstance, MAKEINTRESOURCEW(IDI_SETUP),
+                                                   IMAGE_ICON, GetSystemMetrics(SM_CXICON),
+                                                   GetSystemMetrics(SM_CYICON), LR_DEFAULTCOLOR));
+    m_hWaitCursor = UniLoadCursor(nullptr, IDC_WAIT);
     DoDataExchange();
-    SetWindowTextW(m_hWnd, AfxGetAppName());
-    SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIconSmall));
-    SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIconLarge));
+    UniSetWindowText(m_hWnd, AfxGetAppName());
+    UniSendMessage(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIconSmall));
+    UniSendMessage(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIconLarge));
     SetFocus(m_btnCancel);
     m_bCancel.store(0, std::memory_order_relaxed);
 }
@@ -166,8 +167,8 @@ HRESULT CNapredekDlg::OnLowResource(DWORD) { return S_OK; }
 
 HRESULT CNapredekDlg::OnProgress(ULONG progress, ULONG progressMax, ULONG, LPCWSTR) {
     if (m_wndProgress && IsWindow(m_wndProgress)) {
-        SendMessageW(m_wndProgress, PBM_SETRANGE32, 0, progressMax);
-        SendMessageW(m_wndProgress, PBM_SETPOS, progress, 0);
+        UniSendMessage(m_wndProgress, PBM_SETRANGE32, 0, progressMax);
+        UniSendMessage(m_wndProgress, PBM_SETPOS, progress, 0);
     }
     if (!IsCancelled()) return S_OK;
     // Some platforms carry on after E_ABORT; the binding's own abort ends the transfer there.

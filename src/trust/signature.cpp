@@ -5,6 +5,7 @@
 #include <wintrust.h>
 
 #include "base/owned.h"
+#include "base/unicode_layer.h"
 #include "engine/child_process.h"
 
 namespace {
@@ -50,7 +51,7 @@ PCCERT_CONTEXT DuplicateSignerCertificate(const TrustFunctions& f, HANDLE state)
     CRYPT_PROVIDER_SGNR* signer = provider ? f.signer(provider, 0, FALSE, 0) : nullptr;
     CRYPT_PROVIDER_CERT* certificate = signer ? f.certificate(signer, 0) : nullptr;
     if (!certificate || !certificate->pCert) return nullptr;
-    OwnedModule crypt32(LoadLibraryW(L"crypt32.dll"));
+    OwnedModule crypt32(UniLoadLibrary(L"crypt32.dll"));
     if (!crypt32) return nullptr;
     auto duplicate = LookupProc<DuplicateCertificateFn>(crypt32.get(), "CertDuplicateCertificateContext");
     return duplicate ? duplicate(certificate->pCert) : nullptr;
@@ -79,7 +80,7 @@ int VerifyFileTrust(const wchar_t* path, HWND owner, DWORD uiChoice, BOOL* isSig
     data.pFile = &file;
     data.dwStateAction = signer ? WTD_STATEACTION_VERIFY : WTD_STATEACTION_IGNORE;
 
-    OwnedModule wintrust(LoadLibraryW(L"wintrust.dll"));
+    OwnedModule wintrust(UniLoadLibrary(L"wintrust.dll"));
     TrustFunctions f;
     if (!wintrust || !LookupTrustFunctions(wintrust.get(), &f)) return kTrustUnavailable;
 
@@ -104,7 +105,7 @@ int VerifyFileTrust(const wchar_t* path, HWND owner, DWORD uiChoice, BOOL* isSig
 }
 
 int CompareFileSigners(const wchar_t* setupPath, const wchar_t* filePath, HWND owner) {
-    OwnedModule crypt32(LoadLibraryW(L"crypt32.dll"));
+    OwnedModule crypt32(UniLoadLibrary(L"crypt32.dll"));
     if (!crypt32) return kTrustUnavailable;
     auto compare = LookupProc<CompareCertificateFn>(crypt32.get(), "CertCompareCertificate");
     auto release = LookupProc<FreeCertificateFn>(crypt32.get(), "CertFreeCertificateContext");

@@ -1,8 +1,10 @@
 """Start-up and exit of the release setup.exe: command-line modes, the single-instance
-mutex and the exit codes."""
+mutex and the exit codes, on NT and, through the ANSI functions, on the non-NT platform."""
+import re
+import struct
 import unittest
 
-from harness import (APP_TITLE, GLOBAL_MUTEX, LOCAL_MUTEX, TRUST_E_PROVIDER_UNKNOWN,
+from harness import (APP_TITLE, GLOBAL_MUTEX, LOCAL_MUTEX, SETUP_EXE, TRUST_E_PROVIDER_UNKNOWN,
                      TRUST_E_SUBJECT_NOT_TRUSTED, PrefixCase, run_setup)
 
 CANCEL_LANGUAGE = ("Choose setup language", "press:2")
@@ -59,13 +61,58 @@ class SingleInstance(PrefixCase):
         self.assertEqual(0, run.exit_code)
 
 
-class OldPlatformMutex(PrefixCase):
+# The Unicode functions that Windows 95, 98 and Me implement ("Windows 95 Limitations" in the
+# Win32 SDK: MessageBox, MessageBoxEx, TextOut, ExtTextOut and the two conversions; the
+# Microsoft Layer for Unicode's list of the Unicode support those systems already have adds the
+# resource lookups, lstrlenW and GetCommandLineW). Every other W function there is a stub that
+# fails. One the non-NT platform lacks altogether is looked up at run time and may be asked for.
+NON_NT_UNICODE = {"MessageBoxW", "MessageBoxExW", "TextOutW", "ExtTextOutW", "MultiByteToWideChar",
+                  "WideCharToMultiByte", "FindResourceW", "FindResourceExW", "lstrlenW", "GetCommandLineW"}
+LOOKED_UP = {"SetDllDirectoryW"}  # XP SP1 and later; absent before
+
+
+def calls_from_setup(run):
+    """Names of the functions that setup.exe's own image called (return address inside its
+    image, in its process), from Wine's +pid,+relay trace."""
+    with open(SETUP_EXE, "rb") as f:
+        head = f.read(4096)
+    pe = struct.unpack_from("<I", head, 0x3C)[0]
+    base, size = struct.unpack_from("<I", head, pe + 52)[0], struct.unpack_from("<I", head, pe + 80)[0]
+    pid = next(e["pid"] for e in run.events if e["event"] == "started")
+    called = set()
+    for m in re.finditer(r"^([0-9a-f]{4}):[0-9a-f]{4}:Call [\w-]+\.(\w+)\(.*\) ret=([0-9a-f]{8})$", run.output, re.M):
+        if int(m.group(1), 16) == pid and base <= int(m.group(3), 16) < base + size:
+            called.add(m.group(2))
+    return called
+
+
+class NonNT(PrefixCase):
     version = "win98"
 
     def test_non_nt_uses_the_local_name(self):
         self.assertEqual(1618, run_setup(self.prefix, hold_mutex=LOCAL_MUTEX).exit_code)
         run = run_setup(self.prefix, hold_mutex=GLOBAL_MUTEX, rules=[("OK", "press:1")])
         self.assertEqual(0, run.exit_code)
+
+    def test_no_stub_of_a_unicode_function_is_called(self):
+        # Wine's win98 setting keeps every Unicode function working: what a real Windows 98
+        # would be asked for shows in the calls setup.exe makes.
+        for args, rules in (((), [CANCEL_LANGUAGE]), (["/?"], [("Usage:", "press:1")])):
+            with self.subTest(args=args):
+                run = run_setup(self.prefix, args, rules=rules, extra_env={"WINEDEBUG": "+pid,+relay"})
+                self.assertEqual(0, run.exit_code)
+                called = calls_from_setup(run)
+                self.assertIn("FindResourceW", called, "the trace shows setup.exe's calls")
+                self.assertEqual([], sorted(name for name in called if name.endswith("W")
+                                            and name not in NON_NT_UNICODE | LOOKED_UP))
+
+
+class CommandLineModesNonNT(CommandLineModes):
+    version = "win98"
+
+
+class NormalRunNonNT(NormalRun):
+    version = "win98"
 
 
 if __name__ == "__main__":

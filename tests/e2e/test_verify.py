@@ -100,6 +100,12 @@ class WinesOwnTrustProvider(VerifyCase):
                 self.assertEqual(code, self.verify(setup, file))
 
 
+class WinesOwnTrustProviderNonNT(WinesOwnTrustProvider):
+    """The same verdicts with the paths, the libraries and the exit code through the ANSI
+    functions."""
+    version = "win98"
+
+
 class StandInTrustProvider(VerifyCase):
     LOG = "C:\\trust\\calls.log"
 

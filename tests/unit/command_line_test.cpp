@@ -45,6 +45,25 @@ TEST(ClassifyCommandLine, FollowsTheFirstTokenOnly) {
     EXPECT_EQ(CommandNone, ClassifyCommandLine(nullptr));
 }
 
+TEST(SkipProgramName, WhatFollowsTheNameAsTheRuntimeWouldHandIt) {
+    const struct {
+        const wchar_t* whole;
+        const wchar_t* rest;
+    } cases[] = {
+        {L"\"C:\\Program Files\\setup.exe\" /v \"C:\\a b.msi\"", L"/v \"C:\\a b.msi\""},
+        {L"setup.exe \t /a", L"/a"},
+        {L"C:\\x\"y z\"\\setup.exe /?", L"/?"},  // a quote inside the name opens and closes
+        {L"\"setup.exe /a", L""},                   // an unclosed quote takes the rest
+        {L"setup.exe", L""},
+        {L"", L""},
+        {L"setup.exe /a \"trailing \"  ", L"/a \"trailing \"  "},
+    };
+    for (const auto& c : cases) {
+        std::wstring whole = c.whole;
+        EXPECT_EQ(std::wstring(c.rest), SkipProgramName(whole.c_str())) << std::string(whole.begin(), whole.end());
+    }
+}
+
 TEST(NextCommandToken, QuotedAndUnquotedTokens) {
     std::wstring line = L"  \"a b\tc\" d\"e\"f\t\"\"";
     CommandToken t;

@@ -12,6 +12,7 @@
 
 #include "app/command_line.h"
 #include "base/native_machine.h"
+#include "base/unicode_layer.h"
 #include "res/resource.h"
 
 namespace {
@@ -404,17 +405,22 @@ TEST(InstallProduct, KeywordsByKindOfFile) {
         {L"INSTAL", kOneLanguage, 87, ""},
         {L"", kOneLanguage, 87, ""},
     };
-    for (const Case& c : cases) {
-        ScriptedPlatform platform;
-        ProductEntry product = Product(c.languages);
-        product.operation = c.keyword;
-        product.productVersion = nullptr;
-        platform.downloadedPath = c.languages == kOneLanguage ? L"C:\\cache\\Q.x64.msi" : L"C:\\cache\\P.x64.msp";
-        Outcome out = RunSequence(product, platform);
-        std::string label = Narrow(c.keyword);
-        EXPECT_EQ(c.code, out.code) << label;
-        EXPECT_EQ(c.code == 87 ? "ShowError(34," + Narrow(c.keyword) + ")" : c.install, out.calls.back()) << label;
+    // Compared by CompareStringW, or on the non-NT platform by CompareStringA.
+    for (bool notNT : {false, true}) {
+        UniChooseRoute(notNT);
+        for (const Case& c : cases) {
+            ScriptedPlatform platform;
+            ProductEntry product = Product(c.languages);
+            product.operation = c.keyword;
+            product.productVersion = nullptr;
+            platform.downloadedPath = c.languages == kOneLanguage ? L"C:\\cache\\Q.x64.msi" : L"C:\\cache\\P.x64.msp";
+            Outcome out = RunSequence(product, platform);
+            std::string label = Narrow(c.keyword) + (notNT ? " (ANSI)" : "");
+            EXPECT_EQ(c.code, out.code) << label;
+            EXPECT_EQ(c.code == 87 ? "ShowError(34," + Narrow(c.keyword) + ")" : c.install, out.calls.back()) << label;
+        }
     }
+    UniChooseRoute(false);
 }
 
 TEST(InstallProduct, UpdateReinstallsOnlyAnInstalledOrAdvertisedProduct) {

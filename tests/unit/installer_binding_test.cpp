@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "base/unicode_layer.h"
 #include "engine/installer_api.h"
 #include "message_box_capture.h"
 #include "res/message.h"
@@ -74,6 +75,9 @@ TEST(ReadInstallerLocation, AcceptsOnlyWellFormedStrings) {
         RegistryValue value;
         bool read;
         std::wstring text;
+        // One byte of UTF-16 is no character to the ANSI function: it reads an empty text, as
+        // the non-NT platform's registry, which keeps ANSI, would hold a single NUL.
+        bool unicodeOnly = false;
     };
     const Case cases[] = {
         {"the system folder", Value(REG_SZ, L"C:\\windows\\system32\0"s), true, L"C:\\windows\\system32"},
@@ -85,7 +89,7 @@ TEST(ReadInstallerLocation, AcceptsOnlyWellFormedStrings) {
          L"%SystemRoot%\\System32"},
         {"no terminator", Value(REG_SZ, L"C:\\Folder"s), false, L""},
         {"an odd byte count", Value(REG_SZ, L"C:\\Folder\0"s, 1), false, L""},
-        {"a single byte", Value(REG_SZ, L"\0"s, 1), false, L""},
+        {"a single byte", Value(REG_SZ, L"\0"s, 1), false, L"", true},
         {"REG_MULTI_SZ", Value(REG_MULTI_SZ, L"C:\\Folder\0\0"s), false, L""},
         {"REG_DWORD", Dword(0x003A0043), false, L""},
         {"REG_BINARY holding a string", Value(REG_BINARY, L"C:\\Folder\0"s), false, L""},
@@ -93,15 +97,20 @@ TEST(ReadInstallerLocation, AcceptsOnlyWellFormedStrings) {
     HKEY key = nullptr;
     ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\QuorvelTests\\InstallerLocation", 0,
                                              nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.shape);
-        Store(key, L"InstallerLocation", c.value);
-        WideString text;
-        text.Assign(L"stale");
-        EXPECT_EQ(c.read, ReadInstallerLocation(key, &text));
-        EXPECT_EQ(c.text, std::wstring(text.c_str()));
-        EXPECT_EQ(c.text.size(), text.length());
+    for (bool notNT : {false, true}) {
+        UniChooseRoute(notNT);
+        for (const Case& c : cases) {
+            if (notNT && c.unicodeOnly) continue;
+            SCOPED_TRACE(std::string(c.shape) + (notNT ? " (ANSI)" : ""));
+            Store(key, L"InstallerLocation", c.value);
+            WideString text;
+            text.Assign(L"stale");
+            EXPECT_EQ(c.read, ReadInstallerLocation(key, &text));
+            EXPECT_EQ(c.text, std::wstring(text.c_str()));
+            EXPECT_EQ(c.text.size(), text.length());
+        }
     }
+    UniChooseRoute(false);
     RegDeleteValueW(key, L"InstallerLocation");
     WideString untouched;
     untouched.Assign(L"stale");

@@ -1,6 +1,7 @@
 // Message reporting against the real string table (linked into this program), the real
 // FormatMessageW and real message boxes, which a second thread shows while the test reads and
-// answers them. Runs once per UI language: the texts follow the language Wine's loader picks.
+// answers them. Runs once per UI language: the texts follow the language Wine's loader picks;
+// in the win98 prefix FormatMessageA formats them, in the language's ANSI code page.
 #include "res/message.h"
 
 #include <commctrl.h>
