@@ -353,6 +353,42 @@ int UniLoadString(HINSTANCE instance, UINT id, wchar_t* text, int capacity) {
     return read ? static_cast<int>(CopyOut(wide, text, static_cast<DWORD>(capacity))) : 0;
 }
 
+ATOM UniRegisterClass(const WNDCLASSW* windowClass) {
+    if (!g_ansi) return RegisterClassW(windowClass);
+    AnsiText name(windowClass->lpszClassName);
+    if (name.failed()) return OutOfMemory<ATOM>(0);
+    WNDCLASSA ansi = {windowClass->style, windowClass->lpfnWndProc, windowClass->cbClsExtra,
+                      windowClass->cbWndExtra, windowClass->hInstance, windowClass->hIcon,
+                      windowClass->hCursor, windowClass->hbrBackground, ResourceA(windowClass->lpszMenuName),
+                      name.get()};
+    return RegisterClassA(&ansi);
+}
+
+HWND UniCreateWindowEx(DWORD exStyle, const wchar_t* className, const wchar_t* windowName, DWORD style, int x,
+                       int y, int width, int height, HWND parent, HMENU menu, HINSTANCE instance, void* param) {
+    if (!g_ansi)
+        return CreateWindowExW(exStyle, className, windowName, style, x, y, width, height, parent, menu, instance,
+                               param);
+    AnsiText ansiClass(className);
+    AnsiText ansiName(windowName);
+    if (ansiClass.failed() || ansiName.failed()) return OutOfMemory<HWND>(nullptr);
+    return CreateWindowExA(exStyle, ansiClass.get(), ansiName.get(), style, x, y, width, height, parent, menu,
+                           instance, param);
+}
+
+LRESULT UniDefWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    return g_ansi ? DefWindowProcA(window, message, wParam, lParam) : DefWindowProcW(window, message, wParam, lParam);
+}
+
+BOOL UniPostMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    return g_ansi ? PostMessageA(window, message, wParam, lParam) : PostMessageW(window, message, wParam, lParam);
+}
+
+BOOL UniSendNotifyMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    return g_ansi ? SendNotifyMessageA(window, message, wParam, lParam)
+                  : SendNotifyMessageW(window, message, wParam, lParam);
+}
+
 LRESULT UniSendMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     return g_ansi ? SendMessageA(window, message, wParam, lParam) : SendMessageW(window, message, wParam, lParam);
 }

@@ -46,10 +46,19 @@ HICON UniLoadIcon(HINSTANCE instance, const wchar_t* name);
 HCURSOR UniLoadCursor(HINSTANCE instance, const wchar_t* name);
 int UniLoadString(HINSTANCE instance, UINT id, wchar_t* text, int capacity);
 
+// user32: a window of the program's own class, for messages only. The class's menu name, if
+// any, is a number.
+ATOM UniRegisterClass(const WNDCLASSW* windowClass);
+HWND UniCreateWindowEx(DWORD exStyle, const wchar_t* className, const wchar_t* windowName, DWORD style, int x,
+                       int y, int width, int height, HWND parent, HMENU menu, HINSTANCE instance, void* param);
+LRESULT UniDefWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
 // user32: messages. UniSendMessage is for messages that carry no text; UniSendTextMessage for
 // one whose lParam is a text handed in (CB_ADDSTRING), -1 when the text cannot be converted.
 LRESULT UniSendMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 LRESULT UniSendTextMessage(HWND window, UINT message, WPARAM wParam, const wchar_t* text);
+BOOL UniPostMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+BOOL UniSendNotifyMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 BOOL UniPostThreadMessage(DWORD thread, UINT message, WPARAM wParam, LPARAM lParam);
 BOOL UniGetMessage(MSG* message, HWND window, UINT first, UINT last);
 BOOL UniPeekMessage(MSG* message, HWND window, UINT first, UINT last, UINT remove);

@@ -85,8 +85,8 @@ void CNapredekDlg::OnCancel() {
     // The wait inside the download handles sent messages whenever it looks at its queue, and
     // looks when something is posted: the request is sent, and posted to wake it.
     if (HWND window = m_hAbortWindow.load()) {
-        SendNotifyMessageW(window, kAbortRequest, 0, reinterpret_cast<LPARAM>(this));
-        PostMessageW(window, kAbortRequest, 0, reinterpret_cast<LPARAM>(this));
+        UniSendNotifyMessage(window, kAbortRequest, 0, reinterpret_cast<LPARAM>(this));
+        UniPostMessage(window, kAbortRequest, 0, reinterpret_cast<LPARAM>(this));
     }
 }
 
@@ -95,9 +95,9 @@ HRESULT CNapredekDlg::Download(DownloadFunction download, const wchar_t* url, wc
     windowClass.lpfnWndProc = AbortWindowProc;
     windowClass.hInstance = m_hInstance;
     windowClass.lpszClassName = kAbortWindowClass;
-    RegisterClassW(&windowClass);  // fails harmlessly once an earlier download has registered it
+    UniRegisterClass(&windowClass);  // fails harmlessly once an earlier download has registered it
     // Without it, Cancel still ends every transfer that reports progress.
-    HWND window = CreateWindowExW(0, kAbortWindowClass, nullptr, WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+    HWND window = UniCreateWindowEx(0, kAbortWindowClass, nullptr, WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
                                   m_hInstance, nullptr);
     m_hAbortWindow.store(window);
     HRESULT result = download(nullptr, url, path, capacity, 0, this);
@@ -108,7 +108,7 @@ HRESULT CNapredekDlg::Download(DownloadFunction download, const wchar_t* url, wc
 }
 
 LRESULT CALLBACK CNapredekDlg::AbortWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message != kAbortRequest) return DefWindowProcW(window, message, wParam, lParam);
+    if (message != kAbortRequest) return UniDefWindowProc(window, message, wParam, lParam);
     reinterpret_cast<CNapredekDlg*>(lParam)->AbortTransfer();
     return 0;
 }
@@ -159,7 +159,7 @@ HRESULT CNapredekDlg::OnStartBinding(DWORD, IBinding* binding) {
     m_pBinding = binding;
     // A Cancel pressed before the transfer began found nothing to abort, and the abort must not
     // be called from here: Cancel is pressed again, and its request arrives once this returns.
-    if (IsCancelled() && m_hWnd) PostMessageW(m_hWnd, WM_COMMAND, IDCANCEL, 0);
+    if (IsCancelled() && m_hWnd) UniPostMessage(m_hWnd, WM_COMMAND, IDCANCEL, 0);
     return S_OK;
 }
 HRESULT CNapredekDlg::GetPriority(LONG*) { return S_OK; }
