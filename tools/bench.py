@@ -1,8 +1,9 @@
 """The bench: setup.exe side by side with the floor under Wine. Its size (code and data,
 resources, the icon alone); the time to its first window against an empty-window program;
 the download and install of a ~20 MB package from the local HTTPS host against a program
-that makes the same two calls with no user interface, and the progress notifications; the
-peak memory of each. Prints medians over interleaved runs with their spread.
+that makes the same two calls with no user interface and checks the download once with the
+platform's trust check between them (and against one that does not check), and the progress
+notifications; the peak memory of each. Prints medians over interleaved runs with their spread.
 
     python3 tools/bench.py [--startup-runs N] [--install-runs N]   (BUILD_DIR: the build)"""
 import argparse
@@ -213,19 +214,23 @@ def floor_phases(run, report):
             ended(run)["ms"] - (report["install_at"] - start))
 
 
-def measure_install(runs, setup, floor, package):
+def measure_install(runs, setup, floor, floor_trust, package):
+    """Interleaved, in rotating order: setup.exe, the floor that checks the download's
+    signature ("floor", what setup.exe is held to) and the floor that does not."""
     product = json.load(open(os.path.join(top, "product", "quorvel.json")))["products"][0]
     url = product["downloadBase"] + PACKAGE
     labels = ("download and install", "  start-up to the download", "  download (+ signature)", "  install and exit")
     times = [Series(label, "ms") for label in labels]
     memory = Series("peak memory", "KB")
+    floor_args = [url, str(product["uiLevel"]), "REPORT"]
     programs = [("setup.exe", lambda: install_run(setup, [], [CHOOSE_ENGLISH], package)),
-                ("floor", lambda: install_run(floor, [url, str(product["uiLevel"]), "REPORT"], [], package))]
+                ("floor", lambda: install_run(floor_trust, floor_args, [], package)),
+                ("unchecked", lambda: install_run(floor, floor_args, [], package))]
     reports = []
     for i in range(runs):
-        for name, measure in programs if i % 2 == 0 else reversed(programs):
+        for name, measure in programs[i % 3:] + programs[:i % 3]:
             run, report = measure()
-            phases = floor_phases(run, report) if name == "floor" else setup_phases(run)
+            phases = setup_phases(run) if name == "setup.exe" else floor_phases(run, report)
             for series, value in zip(times, (sum(phases), *phases)):
                 series.add(name, value)
             memory.add(name, ended(run)["peak_working_set"] / 1024)
@@ -233,11 +238,14 @@ def measure_install(runs, setup, floor, package):
                 reports.append(report)
     size = os.path.getsize(package) / 1024 / 1024
     print(f"download and install of a {size:.1f} MB signed package from the local HTTPS host, a fresh prefix each "
-          "(CreateProcess to exit, less the time the language dialog waited for its answer)")
+          "(CreateProcess to exit, less the time the language dialog waited for its answer); floor: with one "
+          "silent WinVerifyTrust of the download, unchecked: without it")
     print(times[0].line(*ratio(1.05)))
     for series in times[1:]:
         print(series.line(*ratio()))
     print(memory.line(*difference(2)))
+    for series in times[:1] + times[2:3]:
+        print(series.line(*ratio(), programs=("floor", "unchecked")))
     calls = statistics.median(r["calls"] for r in reports)
     callback = statistics.median(r["callback_ms"] for r in reports)
     print(f"  progress notifications (OnProgress) per download: {calls:.0f}, {callback:.3f} ms in the floor's callback")
@@ -257,7 +265,7 @@ def main():
                     os.path.join(BENCH, "floor_progress_bar.exe"))
     if options.install_runs:
         measure_install(options.install_runs, setup, os.path.join(BENCH, "floor_install.exe"),
-                        build_package(identity))
+                        os.path.join(BENCH, "floor_install_trust.exe"), build_package(identity))
 
 
 if __name__ == "__main__":

@@ -11,7 +11,7 @@ if [ -z "${DISPLAY:-}" ]; then
   exec xvfb-run -a -s "-screen 0 1280x1024x24" bash "$0" "$@"
 fi
 cmake -S "$top" -B "$BUILD_DIR" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-i686.cmake" >/dev/null
-cmake --build "$BUILD_DIR" --target setup launch floor_window floor_progress_bar floor_install >/dev/null
+cmake --build "$BUILD_DIR" --target setup launch floor_window floor_progress_bar floor_install floor_install_trust >/dev/null
 bash "$top/tools/prefixes.sh" "$BUILD_DIR/prefixes"
 bash "$top/tools/reproducible.sh" "$BUILD_DIR/setup.exe"
 

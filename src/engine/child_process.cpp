@@ -60,7 +60,8 @@ DWORD WaitForProcessWithMessages(HANDLE process) {
     }
 }
 
-DWORD RunChildProcess(unsigned long long capacity, std::initializer_list<const wchar_t*> pieces) {
+DWORD RunChildProcess(unsigned long long capacity, std::initializer_list<const wchar_t*> pieces,
+                      DWORD unreadExitCode) {
     if (capacity > MAXDWORD / sizeof(wchar_t)) return ERROR_OUTOFMEMORY;
     if (capacity == 0) return ERROR_INSTALL_FAILURE;
     OwnedBlock block(malloc(static_cast<size_t>(capacity) * sizeof(wchar_t)));
@@ -83,6 +84,5 @@ DWORD RunChildProcess(unsigned long long capacity, std::initializer_list<const w
     DWORD waited = WaitForProcessWithMessages(process.get());
     if (waited != ERROR_SUCCESS) return waited;
     DWORD exitCode = 0;
-    GetExitCodeProcess(process.get(), &exitCode);
-    return exitCode;
+    return GetExitCodeProcess(process.get(), &exitCode) ? exitCode : unreadExitCode;
 }

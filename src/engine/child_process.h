@@ -18,8 +18,10 @@ HRESULT BoundedAppend(wchar_t* buffer, size_t capacity, const wchar_t* text);
 DWORD WaitForProcessWithMessages(HANDLE process);
 
 // Starts the command line made of `pieces`, in order, in a buffer of exactly `capacity`
-// characters (terminator included), waits for it and returns its exit code unchanged.
+// characters (terminator included), waits for it and returns its exit code unchanged, or
+// `unreadExitCode` when the ended child's exit code cannot be read.
 // Otherwise: ERROR_OUTOFMEMORY (14) when the buffer cannot be had, ERROR_INSTALL_FAILURE
 // (1603) when the pieces do not fit (nothing is started), the system error of the start, or
 // that of the wait (the child is then left running).
-DWORD RunChildProcess(unsigned long long capacity, std::initializer_list<const wchar_t*> pieces);
+DWORD RunChildProcess(unsigned long long capacity, std::initializer_list<const wchar_t*> pieces,
+                      DWORD unreadExitCode = ERROR_SUCCESS);

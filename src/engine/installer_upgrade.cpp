@@ -2,6 +2,7 @@
 
 #include <wchar.h>
 
+#include "base/file_lock.h"
 #include "base/native_machine.h"
 #include "base/owned.h"
 #include "base/unicode_layer.h"
@@ -84,6 +85,13 @@ UINT UpgradeInstaller(const UpgradeContext& context, UpgradePlatform& platform) 
     UINT code = DownloadStep(platform, address.c_str(), IDS_DOWNLOADING_INSTMSI, nullptr, IDS_INSTMSI_NOT_FOUND,
                              fileName, downloaded, kPathCapacity);
     if (code != ERROR_SUCCESS) return code;
+    // Held from the second copy's check until the redistributable, which runs with the
+    // administrator's rights, has ended: what was checked is what runs.
+    FileLock lock;
+    if (!lock.Hold(downloaded)) {
+        platform.ShowError(IDS_INSTMSI_NOT_FOUND, address.c_str());
+        return ERROR_FILE_NOT_FOUND;
+    }
     switch (platform.VerifyInSeparateProcess(context.modulePath, downloaded)) {
         case ERROR_SUCCESS:
             return RunInstMsi(downloaded, platform);

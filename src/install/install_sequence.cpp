@@ -1,11 +1,13 @@
 #include "install/install_sequence.h"
 
+#include "base/file_lock.h"
 #include "base/native_machine.h"
 #include "base/unicode_layer.h"
 #include "base/wide_string.h"
 #include "engine/download_step.h"
 #include "install/package_property.h"
 #include "res/resource.h"
+#include "trust/signature.h"
 
 namespace {
 
@@ -58,6 +60,10 @@ private:
     bool m_update = false;
     WideString m_packagePath;
     wchar_t m_downloaded[kDownloadPathCapacity] = {};
+    // What Windows Installer is given: the copy beside the setup program, or the download that
+    // passed the signature check, held by m_lock until the sequence returns. Nothing else.
+    const wchar_t* m_installPath = nullptr;
+    FileLock m_lock;
 };
 
 UINT Sequence::Run() {
@@ -102,7 +108,9 @@ UINT Sequence::Run() {
         m_platform.Show(IDS_OUT_OF_MEMORY, MB_OK | MB_ICONERROR);
         return ERROR_OUTOFMEMORY;
     }
-    if (!(m_platform.FileExists(m_packagePath.c_str()) && CopyBesideMatches())) {
+    if (m_platform.FileExists(m_packagePath.c_str()) && CopyBesideMatches()) {
+        m_installPath = m_packagePath.c_str();
+    } else {
         UINT code = Download();
         if (code != ERROR_SUCCESS) return code;
     }
@@ -132,18 +140,23 @@ UINT Sequence::Download() {
     UINT code = DownloadStep(m_platform, address.c_str(), IDS_DOWNLOADING, m_fileName, IDS_PACKAGE_NOT_FOUND,
                              m_fileName, m_downloaded, kDownloadPathCapacity);
     if (code != ERROR_SUCCESS) return code;
+    // The URL cache is every program's of this user: what is checked must stay what is installed.
+    if (!m_lock.Hold(m_downloaded)) {
+        m_platform.ShowError(IDS_PACKAGE_NOT_FOUND, address.c_str());
+        return ERROR_FILE_NOT_FOUND;
+    }
 
     // Only a downloaded file is compared: a copy beside the setup program came with it.
     switch (m_platform.CompareSigners(m_context.modulePath, m_downloaded)) {
-        case 0:
+        case kTrustUnavailable:
             m_platform.Show(IDS_NO_SIGNATURE_SUPPORT, MB_OK | MB_ICONERROR);
             return ERROR_CALL_NOT_IMPLEMENTED;
-        case 2:
+        case kTrusted:
+            m_installPath = m_downloaded;
+            return ERROR_SUCCESS;
+        default:
             m_platform.ShowError(IDS_NOT_TRUSTED, m_downloaded);
             return 4;
-        default:
-            m_packagePath.Assign(m_downloaded);
-            return ERROR_SUCCESS;
     }
 }
 
@@ -159,7 +172,7 @@ UINT Sequence::ApplyPatch() {
     const wchar_t* commandLine = m_product.properties;
     if (!commandLine && m_update) commandLine = L"REINSTALL=ALL REINSTALLMODE=omus";
     bool admin = m_context.adminMode;
-    return m_context.api->MsiApplyPatchW(m_packagePath.c_str(), admin ? m_context.adminTargetFolder : nullptr,
+    return m_context.api->MsiApplyPatchW(m_installPath, admin ? m_context.adminTargetFolder : nullptr,
                                          admin ? INSTALLTYPE_NETWORK_IMAGE : INSTALLTYPE_DEFAULT,
                                          commandLine);
 }
@@ -168,7 +181,7 @@ UINT Sequence::ApplyPatch() {
 bool Sequence::ProductIsPresent() {
     wchar_t productCode[kProductCodeCapacity];
     DWORD length = 0;
-    if (!ReadPackageProperty(*m_context.api, m_packagePath.c_str(), kProductCodeQuery, productCode,
+    if (!ReadPackageProperty(*m_context.api, m_installPath, kProductCodeQuery, productCode,
                              kProductCodeCapacity, &length))
         return false;
     INSTALLSTATE state = m_context.api->MsiQueryProductStateW(productCode);
@@ -191,7 +204,7 @@ UINT Sequence::InstallPackage() {
         m_platform.Show(IDS_OUT_OF_MEMORY, MB_OK | MB_ICONERROR);
         return ERROR_OUTOFMEMORY;
     }
-    return m_context.api->MsiInstallProductW(m_packagePath.c_str(), commandLine.c_str());
+    return m_context.api->MsiInstallProductW(m_installPath, commandLine.c_str());
 }
 
 }  // namespace

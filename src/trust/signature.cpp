@@ -138,5 +138,7 @@ int CompareFileSigners(const wchar_t* setupPath, const wchar_t* filePath, HWND o
 DWORD VerifyInSeparateProcess(const wchar_t* setupPath, const wchar_t* filePath) {
     // Quotes around both paths, " /v " and the terminator.
     unsigned long long capacity = 9ull + wcslen(setupPath) + wcslen(filePath);
-    return RunChildProcess(capacity, {L"\"", setupPath, L"\" /v \"", filePath, L"\""});
+    // An answer that cannot be read is no answer: 0 would read as trusted.
+    return RunChildProcess(capacity, {L"\"", setupPath, L"\" /v \"", filePath, L"\""},
+                           static_cast<DWORD>(TRUST_E_SUBJECT_NOT_TRUSTED));
 }

@@ -15,5 +15,6 @@ int VerifyFileTrust(const wchar_t* path, HWND owner, DWORD uiChoice, BOOL* isSig
 int CompareFileSigners(const wchar_t* setupPath, const wchar_t* filePath, HWND owner);
 
 // Runs CompareFileSigners in a second copy of the setup program ("/v") and returns that
-// process's exit code, or the runner's own failure code.
+// process's exit code (TRUST_E_SUBJECT_NOT_TRUSTED when it cannot be read), or the runner's
+// own failure code.
 DWORD VerifyInSeparateProcess(const wchar_t* setupPath, const wchar_t* filePath);

@@ -6,6 +6,7 @@
 #include <string>
 #include <thread>
 
+#include "trust/signature.h"
 #include "child_stub_record.h"
 #include "message_box_capture.h"
 
@@ -95,6 +96,64 @@ TEST_F(ChildProcessTest, ReportsTheErrorOfAStartOrAWait) {
     EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND),
               RunChildProcess(missing.size() + 3, {L"\"", missing.c_str(), L"\""}));
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), WaitForProcessWithMessages(nullptr));
+}
+
+// An ended child whose exit code cannot be read cannot be had for real: for as long as it lives,
+// this points the test program's own import of GetExitCodeProcess (the one the runner, linked
+// in, calls through) at a stand-in that fails.
+class FailingExitCodeRead {
+public:
+    FailingExitCodeRead() : m_slot(FindImport("GetExitCodeProcess")) {
+        if (m_slot) m_saved = Swap(reinterpret_cast<ULONG_PTR>(&Fail));
+    }
+    ~FailingExitCodeRead() {
+        if (m_slot) Swap(m_saved);
+    }
+    FailingExitCodeRead(const FailingExitCodeRead&) = delete;
+    FailingExitCodeRead& operator=(const FailingExitCodeRead&) = delete;
+    explicit operator bool() const { return m_slot != nullptr; }
+
+private:
+    static BOOL WINAPI Fail(HANDLE, DWORD* code) {
+        *code = 0;
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    static ULONG_PTR* FindImport(const char* name) {
+        auto* base = reinterpret_cast<BYTE*>(GetModuleHandleW(nullptr));
+        auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+        const IMAGE_DATA_DIRECTORY& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+        for (auto* d = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress); d->Name; ++d) {
+            auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->OriginalFirstThunk);
+            auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->FirstThunk);
+            for (; names->u1.AddressOfData; ++names, ++slots)
+                if (!IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal) &&
+                    !strcmp(reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData)->Name, name))
+                    return reinterpret_cast<ULONG_PTR*>(&slots->u1.Function);
+        }
+        return nullptr;
+    }
+    ULONG_PTR Swap(ULONG_PTR value) {
+        DWORD old = 0;
+        VirtualProtect(m_slot, sizeof *m_slot, PAGE_READWRITE, &old);
+        ULONG_PTR previous = *m_slot;
+        *m_slot = value;
+        VirtualProtect(m_slot, sizeof *m_slot, old, &old);
+        return previous;
+    }
+
+    ULONG_PTR* m_slot;
+    ULONG_PTR m_saved = 0;
+};
+
+TEST_F(ChildProcessTest, AnExitCodeThatCannotBeReadIsNoVerdict) {
+    // The stub ends with 0, which from a second copy of setup.exe means "trusted".
+    std::wstring arguments = L" --exit 0";
+    unsigned long long capacity = m_stub.size() + 3 + arguments.size();
+    FailingExitCodeRead failing;
+    ASSERT_TRUE(failing) << "the test program imports GetExitCodeProcess";
+    EXPECT_EQ(0x800B0004u, VerifyInSeparateProcess(m_stub.c_str(), L"C:\\downloaded.exe"));
+    EXPECT_EQ(1603u, RunChildProcess(capacity, {L"\"", m_stub.c_str(), L"\"", arguments.c_str()}, 1603));
 }
 
 // The waiting thread's own window must answer while the child runs: a cross-thread

@@ -1,7 +1,9 @@
 // The installation of one product, driven through a scripted platform and a recording
 // installer table: each case checks the exact calls, messages and the result code.
 // (Dialogs, downloads, signatures and Windows Installer itself are exercised for real by the
-// end-to-end scenarios; here the decisions between them are checked case by case.)
+// end-to-end scenarios; here the decisions between them are checked case by case.) The
+// downloads land as real files, so that the hold on a downloaded package is Wine's own: the
+// recording installer tries what another program would do to the package while it installs.
 #include "install/install_sequence.h"
 
 #include <gtest/gtest.h>
@@ -14,6 +16,7 @@
 #include "base/native_machine.h"
 #include "base/unicode_layer.h"
 #include "res/resource.h"
+#include "sharing_probe.h"
 
 namespace {
 
@@ -25,6 +28,9 @@ std::string Narrow(const wchar_t* text) {
 }
 
 std::vector<std::string> g_calls;  // what the platform and the installer were asked, in order
+std::string g_sharingWhileInstalling;  // ProbeSharing of the package the installer was given
+const std::string kOnlyReaders = "write 32, rename 32, replace 5, delete 32, read 0";
+const std::string kUnlocked = "write 0, rename 0, replace 0, delete 0, read 0";
 void Record(const std::string& call) { g_calls.push_back(call); }
 
 // ---- the installer table -------------------------------------------------------------
@@ -50,10 +56,12 @@ INSTALLUILEVEL WINAPI FakeSetInternalUI(INSTALLUILEVEL level, HWND* window) {
     return INSTALLUILEVEL_NOCHANGE;
 }
 UINT WINAPI FakeInstallProduct(LPCWSTR path, LPCWSTR commandLine) {
+    g_sharingWhileInstalling = Narrow(ProbeSharing(path).c_str());
     Record("MsiInstallProductW(" + Narrow(path) + "|" + Narrow(commandLine) + ")");
     return g_installResult;
 }
 UINT WINAPI FakeApplyPatch(LPCWSTR path, LPCWSTR package, INSTALLTYPE type, LPCWSTR commandLine) {
+    g_sharingWhileInstalling = Narrow(ProbeSharing(path).c_str());
     Record("MsiApplyPatchW(" + Narrow(path) + "|" + Narrow(package) + "|" + std::to_string(type) + "|" +
            Narrow(commandLine) + ")");
     return g_installResult;
@@ -122,11 +130,16 @@ struct ScriptedPlatform : SetupPlatform {
     HRESULT downloadResult = S_OK;
     std::wstring downloadedPath = L"C:\\cache\\Quorvel.x64.En[1].msi";
     bool cancelDuringDownload = false;
+    bool heldForWriting = false;  // another program still has the download open for writing
+    HANDLE writer = INVALID_HANDLE_VALUE;
     int cancelAtPoll = -1;  // the poll at which the user has pressed Cancel (0 = first)
     int verdict = 1;
     int polls = 0;
     bool cancelled = false;
 
+    ~ScriptedPlatform() {
+        if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
+    }
     int Ask(UINT id, const wchar_t* insert) override {
         Record("Ask(" + std::to_string(id) + "," + Narrow(insert) + ")");
         return answer;
@@ -165,7 +178,15 @@ struct ScriptedPlatform : SetupPlatform {
     HRESULT Download(const wchar_t* url, wchar_t* path, DWORD capacity) override {
         Record("Download(" + Narrow(url) + "," + std::to_string(capacity) + ")");
         if (cancelDuringDownload) cancelled = true;
-        if (SUCCEEDED(downloadResult)) wcsncpy(path, downloadedPath.c_str(), capacity);
+        if (FAILED(downloadResult)) return downloadResult;
+        wcsncpy(path, downloadedPath.c_str(), capacity);
+        if (downloadedPath.empty()) return downloadResult;
+        CreateDirectoryW(L"C:\\cache", nullptr);
+        HANDLE file = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
+                                  0, nullptr);
+        EXPECT_NE(INVALID_HANDLE_VALUE, file) << Narrow(path);
+        if (heldForWriting) writer = file;
+        else CloseHandle(file);
         return downloadResult;
     }
     int CompareSigners(const wchar_t* setupPath, const wchar_t* filePath) override {
@@ -242,6 +263,8 @@ TEST(InstallProduct, BuiltInProductDownloadedVerifiedAndInstalled) {
                      "MsiSetInternalUI(5,null)", "MsiInstallProductW(C:\\cache\\Quorvel.x64.En[1].msi|)"}),
               out.calls);
     EXPECT_EQ(0x0409, out.langId);
+    EXPECT_EQ(kOnlyReaders, g_sharingWhileInstalling) << "held while the installer runs";
+    EXPECT_EQ(kUnlocked, Narrow(ProbeSharing(platform.downloadedPath).c_str())) << "let go after it returned";
 }
 
 TEST(InstallProduct, FailureRowsShowTheirMessageAndReturnTheirCode) {
@@ -297,6 +320,11 @@ TEST(InstallProduct, FailureRowsShowTheirMessageAndReturnTheirCode) {
          {kCompare, "Show(21,16)"}},
         {"not trusted", [](ScriptedPlatform& p, ProductEntry&) { p.verdict = 2; }, 4,
          {kCompare, "ShowError(22,C:\\cache\\Quorvel.x64.En[1].msi)"}},
+        {"a verdict that is not trusted", [](ScriptedPlatform& p, ProductEntry&) { p.verdict = 3; }, 4,
+         {kCompare, "ShowError(22,C:\\cache\\Quorvel.x64.En[1].msi)"}},
+        {"download still open for writing", [](ScriptedPlatform& p, ProductEntry&) { p.heldForWriting = true; }, 2,
+         {"SetStatus(19,Quorvel.x64.Sl.msi)",
+          "ShowError(13,https://prenos.quorvel.example/prenos/?verzija=3.5.1&paket=Quorvel.x64.Sl.msi)"}},
         {"installer failed", [](ScriptedPlatform&, ProductEntry&) { g_installResult = 1603; }, 1603,
          {"MsiInstallProductW(C:\\cache\\Quorvel.x64.En[1].msi|)", "Report(1603)"}},
         {"restart required", [](ScriptedPlatform&, ProductEntry&) { g_installResult = 3010; }, 3010,
@@ -373,6 +401,7 @@ TEST(InstallProduct, FileForEachPlatformWithoutWidening) {
         Outcome out = RunSequence(product, platform, c.notNT);
         EXPECT_EQ(0u, out.code) << c.install;
         EXPECT_EQ(c.install, out.calls.back());
+        EXPECT_EQ(kOnlyReaders, g_sharingWhileInstalling) << c.install;
         int asked = 0;
         for (const auto& call : out.calls) asked += call == "NativeMachine";
         EXPECT_EQ(c.machineQuestions, asked) << c.install;

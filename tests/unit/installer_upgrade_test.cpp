@@ -1,6 +1,7 @@
 // The Windows Installer version check and upgrade on real files: test-built msi.dll files and
 // redistributable stand-ins with chosen versions, named by a real "InstallerLocation" value,
-// and stand-ins run as real processes with a chosen exit code. The user's answers, the status
+// and stand-ins run as real processes with a chosen exit code, which also try what another
+// program would do to the downloaded file they were started from. The user's answers, the status
 // line, the cancel flag, the download and the second process that checks it are scripted: the
 // end-to-end scenarios run those for real.
 #include "engine/installer_upgrade.h"
@@ -16,6 +17,7 @@
 #include "res/resource.h"
 #include "child_stub_record.h"
 #include "message_box_capture.h"
+#include "sharing_probe.h"
 
 namespace {
 
@@ -147,12 +149,17 @@ struct ScriptedPlatform : UpgradePlatform {
     USHORT machine = kMachineX86;
     int cancelAtPoll = -1;  // the poll at which Cancel has been pressed (0 = first)
     bool cancelDuringDownload = false;
+    bool heldForWriting = false;  // another program still has the download open for writing
+    HANDLE writer = INVALID_HANDLE_VALUE;
     HRESULT downloadResult = S_OK;
     std::wstring downloadedPath;
     DWORD verdict = 0;
     int polls = 0;
     bool cancelled = false;
 
+    ~ScriptedPlatform() {
+        if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
+    }
     void Record(const std::string& call) { calls.push_back(call); }
     int Show(UINT id, UINT style) override {
         Record("Show(" + std::to_string(id) + "," + std::to_string(style) + ")");
@@ -177,6 +184,9 @@ struct ScriptedPlatform : UpgradePlatform {
         Record("Download(" + Narrow(url) + "," + std::to_string(capacity) + ")");
         if (cancelDuringDownload) cancelled = true;
         if (SUCCEEDED(downloadResult)) wcsncpy(path, downloadedPath.c_str(), capacity);
+        if (heldForWriting)
+            writer = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                 nullptr);
         return downloadResult;
     }
     DWORD VerifyInSeparateProcess(const wchar_t* setupPath, const wchar_t* filePath) override {
@@ -202,6 +212,10 @@ TEST_F(UpgradeTest, EachOutcomeShowsItsMessageAndReturnsItsCode) {
     const std::wstring genuine = StandIn(L"12_0");
     const std::wstring forged = StandIn(L"10_0");
     const std::string verify = "Verify(C:\\Setup\\setup.exe," + Narrow(genuine) + ")";
+    // A download that the stand-in, started from it, probes: made afresh, since what the probe
+    // manages to do changes it.
+    const std::wstring cached = m_scratch + L"InstMSIW[1].exe";
+    const std::string kOnlyReaders = "write 32, rename 32, replace 5, delete 32, read 0";
     const std::string verifying = "SetStatus(19,InstMSIW.exe)";
 
     struct Case {
@@ -213,6 +227,7 @@ TEST_F(UpgradeTest, EachOutcomeShowsItsMessageAndReturnsItsCode) {
         UINT result;
         Calls tail;       // the last calls
         std::wstring ran;  // the stand-in that ran, if one did
+        bool probed = false;  // the download is `cached`, which the stand-in probes
     };
     auto none = [](ScriptedPlatform&) {};
     const Case cases[] = {
@@ -256,6 +271,11 @@ TEST_F(UpgradeTest, EachOutcomeShowsItsMessageAndReturnsItsCode) {
         {"bad arguments in the second copy", false, true, alone, [](ScriptedPlatform& p) { p.verdict = 160; }, 0, 4,
          {verify, "ShowError(22," + Narrow(genuine) + ")"}, L""},
         {"downloaded and trusted", false, true, alone, none, 0, 0, {verifying, verify}, genuine},
+        {"downloaded, held while it runs", false, true, alone, none, 0, 0,
+         {verifying, "Verify(C:\\Setup\\setup.exe," + Narrow(cached) + ")"}, cached, true},
+        {"download still open for writing", false, true, alone,
+         [](ScriptedPlatform& p) { p.heldForWriting = true; }, 0, 2,
+         {verifying, "ShowError(28,https://msi.quorvel.example/MSI/2.0/InstMSIW.exe)"}, L""},
         {"downloaded, restart required", false, true, alone, none, 3010, 0, {verify}, genuine},
         {"downloaded, failed", false, true, alone, none, 1, 1, {verify, "Show(29,16)"}, genuine},
         {"downloaded, trusted but not plausible", false, true, alone,
@@ -267,6 +287,11 @@ TEST_F(UpgradeTest, EachOutcomeShowsItsMessageAndReturnsItsCode) {
         SCOPED_TRACE(c.name);
         ScriptedPlatform platform;
         platform.downloadedPath = genuine;
+        if (c.probed) {
+            ASSERT_TRUE(CopyFileW(genuine.c_str(), cached.c_str(), FALSE));
+            platform.downloadedPath = cached;
+            SetEnvironmentVariableW(L"CHILD_STUB_PROBE", L"1");
+        }
         c.script(platform);
         ExitWith(c.exitCode);
         BOOL restartNeeded = FALSE;
@@ -277,7 +302,13 @@ TEST_F(UpgradeTest, EachOutcomeShowsItsMessageAndReturnsItsCode) {
         EXPECT_EQ(c.tail, Calls(platform.calls.end() - c.tail.size(), platform.calls.end()));
         EXPECT_EQ(c.exitCode == 3010, restartNeeded != FALSE);
         std::wstring expectedLine = c.ran.empty() ? L"" : L"\"" + c.ran + L"\" /c:\"msiinst /delayreboot\"";
-        EXPECT_EQ(Narrow(expectedLine), Narrow(m_record.Take()));
+        std::string expected = Narrow(expectedLine) + (c.probed ? "\n" + kOnlyReaders : "");
+        EXPECT_EQ(expected, Narrow(m_record.Take()));
+        if (c.probed) {
+            SetEnvironmentVariableW(L"CHILD_STUB_PROBE", nullptr);
+            EXPECT_EQ("write 0, rename 0, replace 0, delete 0, read 0", Narrow(ProbeSharing(cached)))
+                << "let go once the redistributable has ended";
+        }
         if (&c.folder != &alone) {
             EXPECT_EQ(0, platform.polls) << "a copy beside the setup program is run without a cancel test";
             for (const std::string& call : platform.calls) EXPECT_EQ(std::string::npos, call.find("SetStatus"));
