@@ -219,6 +219,14 @@ DWORD UniGetFileAttributes(const wchar_t* path) {
     return GetFileAttributesA(ansi.get());
 }
 
+HANDLE UniCreateFile(const wchar_t* path, DWORD access, DWORD share, SECURITY_ATTRIBUTES* security, DWORD disposition,
+                     DWORD attributes, HANDLE templateFile) {
+    if (!g_ansi) return CreateFileW(path, access, share, security, disposition, attributes, templateFile);
+    AnsiText ansi(path);
+    if (ansi.failed()) return OutOfMemory(INVALID_HANDLE_VALUE);
+    return CreateFileA(ansi.get(), access, share, security, disposition, attributes, templateFile);
+}
+
 int UniCompareString(LCID locale, DWORD flags, const wchar_t* a, int lengthA, const wchar_t* b, int lengthB) {
     if (!g_ansi) return CompareStringW(locale, flags, a, lengthA, b, lengthB);
     // The ANSI function reads its texts in the locale's code page.

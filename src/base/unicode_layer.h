@@ -21,6 +21,8 @@ BOOL UniCreateProcess(const wchar_t* application, wchar_t* commandLine, SECURITY
 HMODULE UniLoadLibrary(const wchar_t* name);
 HMODULE UniLoadLibraryEx(const wchar_t* name, HANDLE file, DWORD flags);
 DWORD UniGetFileAttributes(const wchar_t* path);
+HANDLE UniCreateFile(const wchar_t* path, DWORD access, DWORD share, SECURITY_ATTRIBUTES* security, DWORD disposition,
+                     DWORD attributes, HANDLE templateFile);
 int UniCompareString(LCID locale, DWORD flags, const wchar_t* a, int lengthA, const wchar_t* b, int lengthB);
 // FormatMessage from a string with an argument list: %n takes a wide string, %n!d! (any
 // format but s) a 32-bit number. False, and an empty text, when formatting fails.
