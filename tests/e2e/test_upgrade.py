@@ -31,7 +31,6 @@ CLOSE_BOXES = [(text, "wait:100,press:1") for text in ("Setup was", "is invalid"
 CANCELLED = "Setup was cancelled."
 UPGRADE_FAILED = "Setup was unable to upgrade the Windows Installer."
 DOWNLOADING = "Downloading Windows Installer upgrade executable"
-VERIFYING = "Verifying digital signature of 'InstMSIW.exe'..."
 REBOOT_TRACE = re.compile(r"CreateProcessInternalW app .*wineboot\.exe.* cmdline .*wineboot\.exe --end-session\"")
 
 
@@ -217,28 +216,32 @@ class X64(UpgradeCase):
 
 class Downloaded(UpgradeCase):
     """One download per prefix: the URL cache would answer a second one."""
+    redist = "InstMSIW.exe"
 
     def setUp(self):
         super().setUp()
         self.setup = signed(SETUP_EXE, "maker")
 
     def download(self, route, rules=((PROMPT, YES),), exit_code=0, env=None):
-        return self.run_upgrade(exit_code, list(rules), env=env, setup=self.setup, server={"InstMSIW.exe": route})
+        return self.run_upgrade(exit_code, list(rules), env=env, setup=self.setup, server={self.redist: route})
 
     def assert_refused(self, run):
+        stem = self.redist[:-4]
         self.assertRegex(run.boxes[-1],
-                         r"^Installation failed\. 'C:\\users\\.*\\INetCache\\.*InstMSIW.*\.exe' is not trusted\.$")
+                         rf"^Installation failed\. 'C:\\users\\.*\\INetCache\\.*{stem}.*\.exe' is not trusted\.$")
         self.assertIsNone(run.command_line)
         self.assertFalse(run.went_on)
 
     def test_same_signer_runs_with_the_delayed_restart(self):
         run = self.download({"file": signed(stand_in("12_0"), "maker")})
-        self.assertEqual([("/MSI/2.0/InstMSIW.exe", "msi.quorvel.example")],
+        self.assertEqual([(f"/MSI/2.0/{self.redist}", "msi.quorvel.example")],
                          [(r["path"], r["host"]) for r in run.requests])
         status = self.status_lines(run)
         self.assertEqual(DOWNLOADING, status[0])
-        self.assertEqual(status, [DOWNLOADING, VERIFYING][:len(status)])
-        self.assertRegex(run.command_line, r'^"C:\\users\\[^"]*\\INetCache\\[^"]*InstMSIW[^"]*\.exe"' + re.escape(SWITCH) + "$")
+        verifying = f"Verifying digital signature of '{self.redist}'..."
+        self.assertEqual(status, [DOWNLOADING, verifying][:len(status)])
+        self.assertRegex(run.command_line,
+                         rf'^"C:\\users\\[^"]*\\INetCache\\[^"]*{self.redist[:-4]}[^"]*\.exe"' + re.escape(SWITCH) + "$")
         self.assertEqual(26, len(SWITCH))
         self.assertEqual([], run.boxes)
         self.assertTrue(run.went_on)
@@ -250,7 +253,7 @@ class Downloaded(UpgradeCase):
         # Wine's own trust provider accepts any signed file; the stand-in refuses this one at
         # the full prompt, as Windows would.
         self.prefix.place(os.path.join(FIXTURES, "wintrust_standin", "wintrust.dll"), "windows\\system32")
-        env = {"WINEDLLOVERRIDES": "wintrust=n,b", "TRUST_STANDIN_REFUSE": "InstMSIW"}
+        env = {"WINEDLLOVERRIDES": "wintrust=n,b", "TRUST_STANDIN_REFUSE": self.redist[:-4]}
         self.assert_refused(self.download({"file": signed(stand_in("12_0"), "other")}, env=env))
 
     def test_cancel_during_the_download(self):
@@ -263,8 +266,15 @@ class Downloaded(UpgradeCase):
     def test_unreachable_host(self):
         run = self.run_upgrade(0, [(PROMPT, YES)], setup=self.setup)
         self.assertEqual(["Setup was unable to find the InstMSI file "
-                          "'https://msi.quorvel.example/MSI/2.0/InstMSIW.exe'."], run.boxes)
+                          f"'https://msi.quorvel.example/MSI/2.0/{self.redist}'."], run.boxes)
         self.assertFalse(run.went_on)
+
+
+class DownloadedNonNT(Downloaded):
+    """The same on Windows 98: the download, its lock, the second copy's check and Cancel on
+    the ANSI route."""
+    version = "win98"
+    redist = "InstMSIA.exe"
 
 
 if __name__ == "__main__":
