@@ -1,6 +1,6 @@
-// The entry point: locks down library loading, then runs the application object.
-// The ANSI entry: the C runtime's Unicode start-up asks for GetStartupInfoW, which the
-// non-NT platform only stubs; GetCommandLineW is one it implements.
+// The entry point: locks down library loading, then runs the application object. It is the
+// ANSI one because the C runtime's Unicode start-up calls GetStartupInfoW, which the non-NT
+// platform only stubs; the command line comes from GetCommandLineW, which it implements.
 #include <windows.h>
 
 #include "app/app.h"
