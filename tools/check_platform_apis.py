@@ -208,9 +208,12 @@ for _name in ["MsiSetInternalUI", "MsiInstallProductW", "MsiApplyPatchW", "MsiRe
 # msvcrt.dll is the shared C runtime of Visual C++ 4.2 to 6.0 and their redistributable (KB
 # Q154591); NT 4 and the later releases of Windows 95 carry the MSVCRT40.DLL that forwards to it.
 # The first release of Windows 95 has it only once a program or Internet Explorer installed it.
+# Each toolchain's start-up brings its own names: _ismbblead (Visual C++ run-time library
+# reference, "Byte Classification", the _ismbb routines of the same shared run-time) comes with
+# MinGW-w64 12 (Debian 13), whose ANSI start-up skips a multibyte program name with it.
 for _name in ["__getmainargs", "__initenv", "__p__acmdln", "__p__commode", "__p__fmode",
               "__set_app_type", "__setusermatherr", "_amsg_exit", "_cexit", "_initterm", "_iob",
-              "_onexit", "_wcsdup", "abort", "calloc", "exit", "fprintf", "free", "fwrite",
+              "_ismbblead", "_onexit", "_wcsdup", "abort", "calloc", "exit", "fprintf", "free", "fwrite",
               "malloc", "memcmp", "memcpy", "memmove", "realloc", "signal", "strlen", "strncmp",
               "vfprintf", "wcschr", "wcslen", "wcsrchr"]:
     NAMES[_name] = ("msvcrt.dll", "NT 4", CRT, "")
