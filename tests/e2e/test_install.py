@@ -3,6 +3,7 @@ setup.exe or downloaded over HTTPS from the built-in address (a test host in pri
 namespaces), the signature check, and Windows Installer installing the real package."""
 import os
 import random
+import shutil
 import time
 import unittest
 
@@ -158,19 +159,51 @@ class RefusedAndFailedDownloads(InstallCase):
 class AdministrativeInstallation(InstallCase):
     arch = "win64"
 
-    def test_property_string_reaches_the_installer(self):
-        cases = [(["/a"], " ACTION=ADMIN"),
-                 (['/a "C:\\admin point"'], ' ACTION=ADMIN TARGETDIR=\\"C:\\\\admin point\\"')]
-        for args, expected in cases:
-            with self.subTest(args=args):
+    def images(self):
+        """Folders below C:\\ (Downloads aside) that hold an administrative image of the package:
+        its copy, and its file unpacked somewhere beneath."""
+        found = []
+        for folder, _, files in os.walk(self.prefix.drive_c):
+            rel = os.path.relpath(folder, self.prefix.drive_c)
+            if "Quorvel.x64.En.msi" in files and rel.split(os.sep)[0] not in ("Downloads", "windows"):
+                unpacked = any("quorvel-En.txt" in f for _, _, f in os.walk(folder))
+                found.append(("C:\\" + ("" if rel == "." else rel.replace(os.sep, "\\")), unpacked))
+        return found
+
+    def platform_makes_images(self):
+        """Asks the platform's own installer for an image, setup.exe aside: Windows Installer
+        makes one, where it cannot it answers 1626 (Wine 8 does)."""
+        source = self.prefix.place(package("x64.En"), "Downloads")
+        self.prefix.wine(["msiexec", "/a", source, "/qn", "TARGETDIR=C:\\probe"])
+        made = [image for image, _ in self.images()] == ["C:\\probe"]
+        shutil.rmtree(self.prefix.unix_path("C:\\probe"), ignore_errors=True)
+        return made
+
+    def test_image_made_in_the_folder_and_nothing_installed(self):
+        makes_images = self.platform_makes_images()
+        # Without a folder the installer chooses one (the root of the drive, under Wine).
+        cases = [(["/a"], " ACTION=ADMIN", None),
+                 (['/a "C:\\admin point"'], ' ACTION=ADMIN TARGETDIR=\\"C:\\\\admin point\\"', "C:\\admin point")]
+        for args, expected, folder in cases:
+            with self.subTest(args=args, makes_images=makes_images):
+                before = self.images()
                 self.prefix.place(package("x64.En"), "Downloads")
                 run = run_setup(self.prefix, args, setup=self.setup, rules=[CHOOSE_ENGLISH, CLOSE_BOXES],
                                 extra_env={"WINEDEBUG": "+msi"})
                 self.assertEqual(0, run.exit_code)
                 self.assertIn(expected, run.output)
-                # Wine's installer cannot make administrative images and answers 1626.
-                self.assertEqual(["An error occured installing the package. Windows Installer returned '1626'."],
-                                 run.message_boxes())
+                self.assertFalse(self.installed("x64.En") or self.registered("x64.En"), "installed for the user")
+                made = [image for image in self.images() if image not in before]
+                if makes_images:
+                    self.assertEqual([], run.message_boxes())
+                    self.assertEqual(1, len(made), made)
+                    self.assertTrue(made[0][1], f"the package's file is unpacked in {made[0][0]}")
+                    if folder:
+                        self.assertEqual(folder, made[0][0])
+                else:
+                    self.assertEqual(["An error occured installing the package. Windows Installer returned '1626'."],
+                                     run.message_boxes())
+                    self.assertEqual([], made)
 
 
 class NonNT(InstallCase):
