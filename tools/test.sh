@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds setup.exe and every test program, then runs all tests: the component tests and the
 # end-to-end scenarios under Wine on a virtual display. Installs what is missing first.
-# Usage: tools/test.sh [ctest arguments...]   (BUILD_DIR overrides the build folder)
+# Usage: tools/test.sh [ctest arguments...]   (BUILD_DIR overrides the build folder;
+#        SETUP_UNDER_TEST=FILE runs the end-to-end scenarios on another build's setup.exe)
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=$(realpath -m "${BUILD_DIR:-$top/build}")
@@ -12,7 +13,9 @@ if [ -z "${DISPLAY:-}" ]; then
   exec xvfb-run -a -s "-screen 0 1280x1024x24" bash "$0" "$@"
 fi
 
-cmake -S "$top" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-i686.cmake" >/dev/null
+under_test=${SETUP_UNDER_TEST:+$(realpath "$SETUP_UNDER_TEST")}
+cmake -S "$top" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-i686.cmake" \
+      -DSETUP_UNDER_TEST="$under_test" >/dev/null
 cmake --build "$build"
 bash "$top/tools/prefixes.sh" "$build/prefixes"
 
