@@ -8,6 +8,15 @@ mkdir -p "$root"
 export WINEDEBUG=-all
 unset DISPLAY  # making a prefix needs no display
 
+# setup.exe and every test program are 32-bit: Wine runs them with its 32-bit x86 loader, a
+# Linux program that a kernel or hypervisor without IA-32 support refuses ("Exec format error").
+if ! out=$(/usr/lib/wine/wine --version 2>&1); then
+  echo "prefixes: this machine cannot run Wine's 32-bit loader, so no 32-bit Windows program runs here:" >&2
+  echo "  /usr/lib/wine/wine: $out" >&2
+  dmesg 2>/dev/null | grep -i -e 'ia-32 emulation' -e '32-bit emulation' >&2 || true
+  exit 2
+fi
+
 make_template() {  # NAME ARCH
   local dir=$root/template-$1
   [ -f "$dir/.ready" ] && return
@@ -17,6 +26,8 @@ make_template() {  # NAME ARCH
   # its windows are unmanaged.
   WINEPREFIX=$dir wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
   WINEPREFIX=$dir wineserver -w
+  [ -f "$dir/drive_c/windows/system32/kernel32.dll" ] ||
+    { echo "prefixes: Wine did not make the $2 prefix $dir" >&2; return 1; }
   touch "$dir/.ready"
 }
 
@@ -34,9 +45,12 @@ copy_prefix() {  # TEMPLATE NAME [WINDOWS-VERSION]
   fi
 }
 
-make_template win32 win32 &
-make_template win64 win64 &
-wait
+make_template win32 win32 & win32=$!
+make_template win64 win64 & win64=$!
+made=0
+wait $win32 || made=$?
+wait $win64 || made=$?
+[ $made = 0 ] || exit $made
 copy_prefix win32 unit32
 copy_prefix win64 unit64
 copy_prefix win32 win98 win98
