@@ -39,7 +39,7 @@ inside() {
   mount --bind "$root" "$root"
   local debs=()
   if [ -n "$cache" ]; then
-    mkdir -p "$cache/debootstrap" "$cache/apt"
+    mkdir -p "$cache/debootstrap" "$cache/apt/partial"
     debs=(--cache-dir="$cache/debootstrap")
   fi
   echo "in-debian: making a $release root with debootstrap" >&2
