@@ -6,19 +6,38 @@ packages=(cmake ninja-build g++-mingw-w64-i686 binutils-mingw-w64-i686 googletes
           wine wine32:i386 wine64 xvfb xauth msitools wixl osslsigncode openssl
           locales librsvg2-bin icoutils imagemagick python3 iproute2 util-linux gdb
           softhsm2 libengine-pkcs11-openssl opensc)
+release=$(. /etc/os-release && echo "$VERSION_CODENAME")
+sources=(/etc/apt/sources.list /etc/apt/sources.list.d/*.list /etc/apt/sources.list.d/*.sources)
+# Debian 12's own osslsigncode (2.5) has no -login for a token's PIN and words its reports
+# otherwise: Debian 12 takes Debian 13's 2.9 from its backports.
+backports=()
+if [ "$release" = bookworm ] &&
+   ! dpkg --compare-versions "$(dpkg-query -W -f='${Version}' osslsigncode 2>/dev/null)" ge 2.9~; then
+  backports=(osslsigncode)
+  if ! grep -qs "bookworm-backports" "${sources[@]}"; then
+    archive=$(grep -hsE '^\s*(deb\s|URIs:)' "${sources[@]}" | grep -v security |
+              sed -E 's/^\s*(deb\s+(\[[^]]*\]\s+)?|URIs:\s*)//' | awk '{print $1; exit}') || true
+    echo "deb ${archive:-http://deb.debian.org/debian} bookworm-backports main" \
+      > /etc/apt/sources.list.d/bookworm-backports.list
+    need_update=1
+  fi
+fi
 missing=()
 dpkg --print-foreign-architectures | grep -qx i386 || { dpkg --add-architecture i386; need_update=1; }
 for p in "${packages[@]}"; do
+  [ "${backports[*]}" != "$p" ] || continue
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
-if [ ${#missing[@]} -gt 0 ] || [ -n "${need_update:-}" ]; then
+if [ ${#missing[@]} -gt 0 ] || [ ${#backports[@]} -gt 0 ] || [ -n "${need_update:-}" ]; then
   export DEBIAN_FRONTEND=noninteractive
   # A mirror in mid-sync fails one index now and then: try again, then go on with what came.
   for try in 1 2 3; do apt-get update -qq && break; sleep 5; done || true
   install() { apt-get install -y -qq --no-install-recommends "$@" "${missing[@]}" >/dev/null; }
   # Without one architecture's security index the i386 and amd64 versions of a library no
   # longer match: then take both from the release's own suite.
-  [ ${#missing[@]} -eq 0 ] || install || install -t "$(. /etc/os-release && echo "$VERSION_CODENAME")"
+  [ ${#missing[@]} -eq 0 ] || install || install -t "$release"
+  [ ${#backports[@]} -eq 0 ] ||
+    apt-get install -y -qq --no-install-recommends -t "$release-backports" "${backports[@]}" >/dev/null
 fi
 # The UI-language scenarios run under these locales.
 want="en_US.UTF-8 it_IT.UTF-8 sq_AL.UTF-8 sl_SI.UTF-8"
