@@ -43,6 +43,11 @@ def properties(path):
     return dict(row.split("\t", 1) for row in rows if "\t" in row)
 
 
+# How osslsigncode verify says that a signature carries a time stamp: 2.9 (Debian 13, and 12's
+# backports) and 2.5 (Debian 12) put it in other words.
+TIMESTAMPED = re.compile(r"^\s*(Timestamp time:|The signature is timestamped:)", re.M)
+
+
 @dataclass
 class Signature:
     subject: str
@@ -65,5 +70,5 @@ def signatures(path, trust=None):
         signer = re.search(r"Signer's certificate:.*?Signer #0:\s*Subject: (.*?)\n\s*Issuer : (.*?)\n\s*Serial : (\w+)",
                            block, re.S)
         if signer:
-            found.append(Signature(*signer.groups(), "Timestamp time:" in block))
+            found.append(Signature(*signer.groups(), bool(TIMESTAMPED.search(block))))
     return found, done.returncode == 0 and bool(found)
