@@ -6,6 +6,8 @@ import subprocess
 from harness import WORK
 
 HOSTS = ("prenos.quorvel.example", "msi.quorvel.example")
+# What every certificate the test CA issues carries besides its own extensions.
+LEAF = "basicConstraints=CA:FALSE\nsubjectKeyIdentifier=hash\nauthorityKeyIdentifier=keyid,issuer\n"
 
 
 def _openssl(*args, cwd):
@@ -19,11 +21,13 @@ def server_credentials():
     if os.path.exists(key):
         return ca, cert, key
     os.makedirs(folder, exist_ok=True)
+    # Shaped as RFC 5280 wants, which strict verifiers insist on (Python 3.13's default).
     _openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "ca.key", "-out", "ca.pem",
-             "-days", "30", "-subj", "/CN=Quorvel Test Root", cwd=folder)
+             "-days", "30", "-subj", "/CN=Quorvel Test Root", "-addext", "keyUsage=critical,keyCertSign,cRLSign",
+             cwd=folder)
     with open(os.path.join(folder, "server.ext"), "w") as f:
         f.write("subjectAltName=" + ",".join("DNS:" + h for h in HOSTS) + "\n"
-                "extendedKeyUsage=serverAuth\nbasicConstraints=CA:FALSE\n")
+                "extendedKeyUsage=serverAuth\n" + LEAF)
     _openssl("req", "-newkey", "rsa:2048", "-nodes", "-keyout", "server.key.tmp", "-out", "server.csr",
              "-subj", "/CN=" + HOSTS[0], cwd=folder)
     _openssl("x509", "-req", "-in", "server.csr", "-CA", "ca.pem", "-CAkey", "ca.key",
@@ -39,7 +43,7 @@ def issue_certificate(public_key, subject, extensions, dest):
     folder = os.path.dirname(ca)
     ext = dest + ".ext"
     with open(ext, "w") as f:
-        f.write("\n".join(extensions) + "\nbasicConstraints=CA:FALSE\n")
+        f.write("\n".join(extensions) + "\n" + LEAF)
     _openssl("x509", "-new", "-force_pubkey", public_key, "-subj", subject, "-CA", ca, "-CAkey", "ca.key",
              "-set_serial", str(int.from_bytes(os.urandom(8), "big")), "-days", "30", "-extfile", ext, "-out", dest,
              cwd=folder)
