@@ -7,13 +7,13 @@ packages=(cmake ninja-build g++-mingw-w64-i686 binutils-mingw-w64-i686 googletes
           locales librsvg2-bin icoutils imagemagick python3 iproute2 util-linux gdb
           softhsm2 libengine-pkcs11-openssl opensc)
 release=$(. /etc/os-release && echo "$VERSION_CODENAME")
-sources=(/etc/apt/sources.list /etc/apt/sources.list.d/*.list /etc/apt/sources.list.d/*.sources)
 # Debian 12's own osslsigncode (2.5) has no -login for a token's PIN and words its reports
 # otherwise: Debian 12 takes Debian 13's 2.9 from its backports.
 backports=()
 if [ "$release" = bookworm ] &&
    ! dpkg --compare-versions "$(dpkg-query -W -f='${Version}' osslsigncode 2>/dev/null)" ge 2.9~; then
   backports=(osslsigncode)
+  sources=(/etc/apt/sources.list /etc/apt/sources.list.d/*.list /etc/apt/sources.list.d/*.sources)
   if ! grep -qs "bookworm-backports" "${sources[@]}"; then
     archive=$(grep -hsE '^\s*(deb\s|URIs:)' "${sources[@]}" | grep -v security |
               sed -E 's/^\s*(deb\s+(\[[^]]*\]\s+)?|URIs:\s*)//' | awk '{print $1; exit}') || true
@@ -25,7 +25,8 @@ fi
 missing=()
 dpkg --print-foreign-architectures | grep -qx i386 || { dpkg --add-architecture i386; need_update=1; }
 for p in "${packages[@]}"; do
-  [ "${backports[*]}" != "$p" ] || continue
+  # A backported package is asked for on its own, from its suite.
+  [[ " ${backports[*]} " != *" $p "* ]] || continue
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ] || [ ${#backports[@]} -gt 0 ] || [ -n "${need_update:-}" ]; then
