@@ -6,6 +6,7 @@ packages=(cmake ninja-build g++-mingw-w64-i686 binutils-mingw-w64-i686 googletes
           wine wine32:i386 wine64 xvfb xauth msitools wixl osslsigncode openssl
           locales librsvg2-bin icoutils imagemagick python3 iproute2 util-linux gdb
           softhsm2 libengine-pkcs11-openssl opensc)
+installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 release=$(. /etc/os-release && echo "$VERSION_CODENAME")
 # Debian 12's own osslsigncode (2.5) has no -login for a token's PIN and words its reports
 # otherwise: Debian 12 takes Debian 13's 2.9 from its backports.
@@ -27,7 +28,7 @@ dpkg --print-foreign-architectures | grep -qx i386 || { dpkg --add-architecture 
 for p in "${packages[@]}"; do
   # A backported package is asked for on its own, from its suite.
   [[ " ${backports[*]} " != *" $p "* ]] || continue
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  installed "$p" || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ] || [ ${#backports[@]} -gt 0 ] || [ -n "${need_update:-}" ]; then
   export DEBIAN_FRONTEND=noninteractive
@@ -39,6 +40,16 @@ if [ ${#missing[@]} -gt 0 ] || [ ${#backports[@]} -gt 0 ] || [ -n "${need_update
   [ ${#missing[@]} -eq 0 ] || install || install -t "$release"
   [ ${#backports[@]} -eq 0 ] ||
     apt-get install -y -qq --no-install-recommends -t "$release-backports" "${backports[@]}" >/dev/null
+fi
+# A kernel that runs no 32-bit x86 code: the tests run in an emulated machine (tools/in-vm.sh)
+# that boots a kernel of this release which does.
+if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+  vm=()
+  for p in qemu-system-x86 linux-image-amd64 busybox-static cpio xz-utils kmod; do
+    installed "$p" || vm+=("$p")
+  done
+  [ ${#vm[@]} -eq 0 ] ||
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${vm[@]}" >/dev/null
 fi
 # The UI-language scenarios run under these locales.
 want="en_US.UTF-8 it_IT.UTF-8 sq_AL.UTF-8 sl_SI.UTF-8"

@@ -14,6 +14,7 @@ if ! out=$(/usr/lib/wine/wine --version 2>&1); then
   echo "prefixes: this machine cannot run Wine's 32-bit loader, so no 32-bit Windows program runs here:" >&2
   echo "  /usr/lib/wine/wine: $out" >&2
   dmesg 2>/dev/null | grep -i -e 'ia-32 emulation' -e '32-bit emulation' >&2 || true
+  echo "  (tools/test.sh and tools/demo.sh run them in an emulated machine: tools/in-vm.sh)" >&2
   exit 2
 fi
 

@@ -7,16 +7,20 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=$(realpath -m "${BUILD_DIR:-$top/build}")
 
-bash "$top/tools/deps.sh"
+# TEST_BUILT: the run goes on where a first pass left it, on a display or in an emulated machine.
+if [ -z "${TEST_BUILT:-}" ]; then
+  bash "$top/tools/deps.sh"
+  under_test=${SETUP_UNDER_TEST:+$(realpath "$SETUP_UNDER_TEST")}
+  cmake -S "$top" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-i686.cmake" \
+        -DSETUP_UNDER_TEST="$under_test" >/dev/null
+  cmake --build "$build"
+  export TEST_BUILT=1
+  exec bash "$top/tools/in-vm.sh" --when-needed --share "$top" --share "$build" bash "$0" "$@"
+fi
 # Windows need a display: without one, run again on a virtual one.
 if [ -z "${DISPLAY:-}" ]; then
   exec xvfb-run -a -s "-screen 0 1280x1024x24" bash "$0" "$@"
 fi
-
-under_test=${SETUP_UNDER_TEST:+$(realpath "$SETUP_UNDER_TEST")}
-cmake -S "$top" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-i686.cmake" \
-      -DSETUP_UNDER_TEST="$under_test" >/dev/null
-cmake --build "$build"
 bash "$top/tools/prefixes.sh" "$build/prefixes"
 
 # The downloads under test must go to the servers the tests start, never through a proxy.

@@ -10,7 +10,8 @@
 // pick, with the change notification), key:escape|enter, wait:MS, shot:NAME (a BMP of the
 // window beside the log), close (WM_CLOSE).
 // The log has one JSON object per line: "window" when a window appears or changes, "action",
-// "exit" with the code, or "timeout" when the program had to be ended.
+// "exit" with the code, or "timeout" when the program had to be ended; each with "ms", the
+// milliseconds since the robot started.
 #include <windows.h>
 #include <commctrl.h>
 
@@ -37,6 +38,7 @@ struct Options {
 };
 
 FILE* g_log;
+DWORD g_started = GetTickCount();
 std::wstring g_logFolder;
 
 std::string Utf8(const std::wstring& text) {
@@ -60,8 +62,8 @@ std::string Json(const std::wstring& text) {
     return out + "\"";
 }
 
-void LogLine(const std::string& line) {
-    fprintf(g_log, "%s\n", line.c_str());
+void LogLine(const std::string& line) {  // line: a JSON object
+    fprintf(g_log, "{\"ms\":%lu,%s\n", GetTickCount() - g_started, line.c_str() + 1);
     fflush(g_log);
 }
 

@@ -183,10 +183,11 @@ TEST_F(ChildProcessTest, WindowsOfTheWaitingThreadStayResponsive) {
     DWORD_PTR answer = 0;
     int handledWhileRunning = -1;
     std::thread helper([&] {
-        Sleep(300);  // the child is running and the runner waiting by now
-        SendMessageTimeoutW(window, WM_APP, 0, 0, SMTO_ABORTIFHUNG, 5000, &answer);
+        // The child cannot end before the release below, so an answer proves the window was
+        // served while it ran, however long the child takes to start.
+        SendMessageTimeoutW(window, WM_APP, 0, 0, SMTO_NORMAL, 30000, &answer);
         for (int i = 0; i < 5; ++i) PostMessageW(window, WM_APP, 0, 0);
-        for (int waited = 0; handled < 6 && waited < 5000; waited += 10) Sleep(10);
+        for (int waited = 0; handled < 6 && waited < 30000; waited += 10) Sleep(10);
         handledWhileRunning = handled;
         SetEvent(release);
     });
