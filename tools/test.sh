@@ -11,8 +11,10 @@ build=$(realpath -m "${BUILD_DIR:-$top/build}")
 if [ -z "${TEST_BUILT:-}" ]; then
   bash "$top/tools/deps.sh"
   under_test=${SETUP_UNDER_TEST:+$(realpath "$SETUP_UNDER_TEST")}
+  scale=1
+  ! bash "$top/tools/in-vm.sh" --needed || scale=10
   cmake -S "$top" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-i686.cmake" \
-        -DSETUP_UNDER_TEST="$under_test" >/dev/null
+        -DSETUP_UNDER_TEST="$under_test" -DTEST_TIME_SCALE=$scale >/dev/null
   cmake --build "$build"
   export TEST_BUILT=1
   exec bash "$top/tools/in-vm.sh" --when-needed --share "$top" --share "$build" bash "$0" "$@"
