@@ -12,6 +12,9 @@ SETUP_EXE = os.environ.get("SETUP_EXE", "")
 ROBOT_EXE = os.environ.get("ROBOT_EXE", "")
 PREFIXES = os.environ.get("WINE_PREFIXES", "")
 WORK = os.environ.get("E2E_WORK", tempfile.gettempdir())
+# How many times slower than a real processor the tests run (10 in the emulated machine of
+# tools/in-vm.sh): time limits here are a real processor's and grow with it.
+SLOWNESS = int(os.environ.get("TEST_TIME_SCALE", "1"))
 
 GLOBAL_MUTEX = "Global\\_MSISETUP_{2956EBA1-9B5A-4679-8618-357136DA66CA}"
 LOCAL_MUTEX = "_MSISETUP_{2956EBA1-9B5A-4679-8618-357136DA66CA}"
@@ -166,6 +169,12 @@ class Run:
                     texts.append(c["text"])
         return texts
 
+    def seconds_after(self, action):
+        """Seconds from the robot's first `action` (say "press:2") to the program's end."""
+        acted = next(e["ms"] for e in self.events if e.get("action") == action)
+        ended = next(e["ms"] for e in self.events if e["event"] == "exit")
+        return (ended - acted) / 1000
+
     def message_boxes(self):
         """Texts of the message boxes shown, in order (one entry per box). A message box is a
         dialog with a text and push buttons that never showed the program's own controls."""
@@ -190,6 +199,7 @@ def run_setup(prefix, args=(), folder="Downloads", setup=None, rules=(), timeout
     passes each as raw text, so quoting is the caller's). server: routes of the test download
     host (see server.py); the run then happens in private namespaces where the built-in host
     names reach it."""
+    timeout *= SLOWNESS
     exe = prefix.place(setup or SETUP_EXE, folder, name)
     robot = prefix.place(ROBOT_EXE, "robot")
     log = "C:\\robot\\log.jsonl"
