@@ -1,7 +1,9 @@
 """A test certificate authority and the HTTPS certificate of the download hosts, made with
 openssl once per run and kept under the work folder."""
 import os
+import shutil
 import subprocess
+import tempfile
 
 from harness import WORK
 
@@ -17,10 +19,20 @@ def _openssl(*args, cwd):
 def server_credentials():
     """Returns (ca_cert, server_cert, server_key) paths, making them on first use."""
     folder = os.path.join(WORK, "tls")
-    ca, cert, key = (os.path.join(folder, n) for n in ("ca.pem", "server.pem", "server.key"))
-    if os.path.exists(key):
-        return ca, cert, key
-    os.makedirs(folder, exist_ok=True)
+    if not os.path.exists(folder):
+        # Tests running side by side may both make them: each in a folder of its own, and the
+        # first one renamed into place is the one all use.
+        os.makedirs(WORK, exist_ok=True)
+        scratch = tempfile.mkdtemp(prefix="tls-", dir=WORK)
+        _make_credentials(scratch)
+        try:
+            os.rename(scratch, folder)
+        except OSError:
+            shutil.rmtree(scratch)
+    return tuple(os.path.join(folder, n) for n in ("ca.pem", "server.pem", "server.key"))
+
+
+def _make_credentials(folder):
     # Shaped as RFC 5280 wants, which strict verifiers insist on (Python 3.13's default).
     _openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "ca.key", "-out", "ca.pem",
              "-days", "30", "-subj", "/CN=Quorvel Test Root", "-addext", "keyUsage=critical,keyCertSign,cRLSign",
@@ -28,12 +40,10 @@ def server_credentials():
     with open(os.path.join(folder, "server.ext"), "w") as f:
         f.write("subjectAltName=" + ",".join("DNS:" + h for h in HOSTS) + "\n"
                 "extendedKeyUsage=serverAuth\n" + LEAF)
-    _openssl("req", "-newkey", "rsa:2048", "-nodes", "-keyout", "server.key.tmp", "-out", "server.csr",
+    _openssl("req", "-newkey", "rsa:2048", "-nodes", "-keyout", "server.key", "-out", "server.csr",
              "-subj", "/CN=" + HOSTS[0], cwd=folder)
     _openssl("x509", "-req", "-in", "server.csr", "-CA", "ca.pem", "-CAkey", "ca.key",
              "-CAcreateserial", "-out", "server.pem", "-days", "30", "-extfile", "server.ext", cwd=folder)
-    os.rename(os.path.join(folder, "server.key.tmp"), key)
-    return ca, cert, key
 
 
 def issue_certificate(public_key, subject, extensions, dest):
