@@ -23,6 +23,20 @@ TRUST_E_PROVIDER_UNKNOWN = 0x800B0001
 TRUST_E_SUBJECT_NOT_TRUSTED = 0x800B0004
 
 
+def made_once(folder, make):
+    """`folder`, filled by make(path) on first use. Tests side by side may both make it: each
+    fills a folder of its own, and the first renamed into place is the one all use."""
+    if not os.path.exists(folder):
+        os.makedirs(os.path.dirname(folder), exist_ok=True)
+        scratch = tempfile.mkdtemp(prefix=".making-", dir=os.path.dirname(folder))
+        make(scratch)
+        try:
+            os.rename(scratch, folder)
+        except OSError:
+            shutil.rmtree(scratch)
+    return folder
+
+
 def base_env(prefix_dir, lang="en_US.UTF-8"):
     env = {k: v for k, v in os.environ.items() if not k.lower().endswith("_proxy")}
     env.update(WINEPREFIX=prefix_dir, WINEDEBUG="-all", LANG=lang, LC_ALL=lang, LANGUAGE="")

@@ -4,8 +4,9 @@ and MSI packages alike."""
 import os
 import shutil
 import subprocess
+import tempfile
 
-from harness import WORK
+from harness import WORK, made_once
 from tls import issue_certificate
 
 SOFTHSM_MODULE = "/usr/lib/softhsm/libsofthsm2.so"
@@ -16,16 +17,13 @@ class Identity:
 
     def __init__(self, name):
         self.name = name
-        folder = os.path.join(WORK, "identities", name)
+        folder = made_once(os.path.join(WORK, "identities", name), lambda folder: subprocess.run(
+            ["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", os.path.join(folder, "key.pem"),
+             "-out", os.path.join(folder, "cert.pem"), "-days", "30", "-subj", f"/CN=Quorvel test signer {name}",
+             "-addext", "extendedKeyUsage=codeSigning", "-addext", "keyUsage=digitalSignature"],
+            check=True, capture_output=True))
         self.cert = os.path.join(folder, "cert.pem")
         self.key = os.path.join(folder, "key.pem")
-        if not os.path.exists(self.key):
-            os.makedirs(folder, exist_ok=True)
-            subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", self.key + ".tmp",
-                            "-out", self.cert, "-days", "30", "-subj", f"/CN=Quorvel test signer {name}",
-                            "-addext", "extendedKeyUsage=codeSigning", "-addext", "keyUsage=digitalSignature"],
-                           check=True, capture_output=True)
-            os.rename(self.key + ".tmp", self.key)
 
 
 class Token:
@@ -83,6 +81,8 @@ def signed_copy(source, identity, folder, name=None, nested=None):
     os.makedirs(folder, exist_ok=True)
     dest = os.path.join(folder, name or os.path.basename(source))
     if not os.path.exists(dest) or os.path.getmtime(dest) < os.path.getmtime(source):
-        sign(source, identity, dest + ".tmp", nested)
-        shutil.move(dest + ".tmp", dest)
+        # A name of its own: a test beside this one may be signing the same copy.
+        fd, scratch = tempfile.mkstemp(prefix=".signing-", dir=folder)
+        os.close(fd)
+        os.replace(sign(source, identity, scratch, nested), dest)
     return dest

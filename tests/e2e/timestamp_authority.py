@@ -8,38 +8,38 @@ import subprocess
 import tempfile
 import threading
 
-from harness import WORK
+from harness import WORK, made_once
 from tls import issue_certificate
 
 FOLDER = os.path.join(WORK, "tsa")
 
 
 def _credentials():
-    """Key, certificate and ts configuration, made once per run."""
-    key, cert, config = (os.path.join(FOLDER, n) for n in ("tsa.key", "tsa.pem", "tsa.cnf"))
-    if os.path.exists(config):
-        return config
-    os.makedirs(FOLDER, exist_ok=True)
+    """The ts configuration, with the key and certificate it names, made once per run."""
+    return os.path.join(made_once(FOLDER, _make_credentials), "tsa.cnf")
+
+
+def _make_credentials(folder):
+    key, cert = (os.path.join(folder, n) for n in ("tsa.key", "tsa.pem"))
     subprocess.run(["openssl", "genpkey", "-algorithm", "RSA", "-out", key], check=True, capture_output=True)
     subprocess.run(["openssl", "pkey", "-in", key, "-pubout", "-out", key + ".pub"], check=True, capture_output=True)
     issue_certificate(key + ".pub", "/CN=Quorvel Test Timestamps",
                       ["extendedKeyUsage=critical,timeStamping", "keyUsage=critical,digitalSignature"], cert)
-    with open(config + ".tmp", "w") as f:
+    # The configuration names where the files will be, once the folder is in place.
+    with open(os.path.join(folder, "tsa.cnf"), "w") as f:
         f.write(f"""[ tsa ]
 default_tsa = quorvel
 [ quorvel ]
 serial = {FOLDER}/serial
 crypto_device = builtin
-signer_cert = {cert}
-signer_key = {key}
+signer_cert = {FOLDER}/tsa.pem
+signer_key = {FOLDER}/tsa.key
 signer_digest = sha256
 default_policy = 1.3.6.1.4.1.99999.1
 digests = sha1, sha256, sha384, sha512
 accuracy = secs:1
 ess_cert_id_alg = sha256
 """)
-    os.rename(config + ".tmp", config)
-    return config
 
 
 class TimestampAuthority:

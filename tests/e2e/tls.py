@@ -1,11 +1,9 @@
 """A test certificate authority and the HTTPS certificate of the download hosts, made with
 openssl once per run and kept under the work folder."""
 import os
-import shutil
 import subprocess
-import tempfile
 
-from harness import WORK
+from harness import WORK, made_once
 
 HOSTS = ("prenos.quorvel.example", "msi.quorvel.example")
 # What every certificate the test CA issues carries besides its own extensions.
@@ -18,17 +16,7 @@ def _openssl(*args, cwd):
 
 def server_credentials():
     """Returns (ca_cert, server_cert, server_key) paths, making them on first use."""
-    folder = os.path.join(WORK, "tls")
-    if not os.path.exists(folder):
-        # Tests running side by side may both make them: each in a folder of its own, and the
-        # first one renamed into place is the one all use.
-        os.makedirs(WORK, exist_ok=True)
-        scratch = tempfile.mkdtemp(prefix="tls-", dir=WORK)
-        _make_credentials(scratch)
-        try:
-            os.rename(scratch, folder)
-        except OSError:
-            shutil.rmtree(scratch)
+    folder = made_once(os.path.join(WORK, "tls"), _make_credentials)
     return tuple(os.path.join(folder, n) for n in ("ca.pem", "server.pem", "server.key"))
 
 
