@@ -6,7 +6,7 @@ import random
 import shutil
 import unittest
 
-from harness import APP_TITLE, WORK, PrefixCase, run_setup
+from harness import APP_TITLE, SLOWNESS, WORK, PrefixCase, run_setup
 from signing import Identity, signed_copy
 
 PACKAGES = os.path.join(os.environ.get("BUILD_DIR", ""), "packages")
