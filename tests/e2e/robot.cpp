@@ -67,15 +67,20 @@ void LogLine(const std::string& line) {  // line: a JSON object
     fflush(g_log);
 }
 
-std::wstring TextOf(HWND window) {
+// The window's text, or an empty one with *unanswered set when its thread did not answer: it
+// is busy, or looks hung to the system, as a thread that has waited long without asking for
+// messages does until its next message loop begins.
+std::wstring TextOf(HWND window, bool* unanswered = nullptr) {
     // WM_GETTEXT works across processes for every standard control. The text may change
     // between the two questions: read until a read leaves room to spare.
     for (LRESULT room = 256;; room *= 4) {
         std::wstring text(room, L'\0');
         LRESULT copied = 0;
         if (!SendMessageTimeoutW(window, WM_GETTEXT, room, (LPARAM)&text[0], SMTO_ABORTIFHUNG, 5000,
-                                 (PDWORD_PTR)&copied))
+                                 (PDWORD_PTR)&copied)) {
+            if (unanswered) *unanswered = true;
             return std::wstring();
+        }
         if (copied < room - 1 || room > (1 << 20)) {
             text.resize(copied);
             return text;
@@ -112,19 +117,20 @@ std::vector<HWND> TopLevelWindows() {
     return windows;
 }
 
-// A description of the window as it is now; a change of it is logged again.
-std::string Describe(HWND window) {
+// A description of the window as it is now; a change of it is logged again. *unanswered is
+// set when a text could not be read, and the description is then not the window's.
+std::string Describe(HWND window, bool* unanswered) {
     DWORD pid = 0;
     GetWindowThreadProcessId(window, &pid);
     std::string line = "{\"event\":\"window\",\"hwnd\":" + std::to_string((unsigned long)(ULONG_PTR)window) +
-                       ",\"pid\":" + std::to_string(pid) + ",\"title\":" + Json(TextOf(window)) +
+                       ",\"pid\":" + std::to_string(pid) + ",\"title\":" + Json(TextOf(window, unanswered)) +
                        ",\"class\":" + Json(ClassOf(window)) +
                        ",\"style\":" + std::to_string((unsigned long)GetWindowLongW(window, GWL_STYLE)) +
                        ",\"visible\":" + (IsWindowVisible(window) ? "true" : "false") +
                        ",\"enabled\":" + (IsWindowEnabled(window) ? "true" : "false");
     // Window icons are not recorded: Wine answers WM_GETICON from another process with none.
     HWND owner = GetWindow(window, GW_OWNER);
-    line += ",\"owner_title\":" + Json(owner ? TextOf(owner) : std::wstring());
+    line += ",\"owner_title\":" + Json(owner ? TextOf(owner, unanswered) : std::wstring());
     line += ",\"controls\":[";
     bool first = true;
     for (HWND child : Children(window)) {
@@ -133,7 +139,7 @@ std::string Describe(HWND window) {
         if (!first) line += ",";
         first = false;
         line += "{\"id\":" + std::to_string(GetDlgCtrlID(child)) + ",\"class\":" + Json(cls) +
-                ",\"text\":" + Json(TextOf(child)) +
+                ",\"text\":" + Json(TextOf(child, unanswered)) +
                 ",\"style\":" + std::to_string((unsigned long)GetWindowLongW(child, GWL_STYLE)) +
                 ",\"visible\":" + (IsWindowVisible(child) ? "true" : "false") +
                 ",\"enabled\":" + (IsWindowEnabled(child) ? "true" : "false");
@@ -319,9 +325,11 @@ int wmain(int argc, wchar_t** argv) {
             DWORD pid = 0;
             GetWindowThreadProcessId(window, &pid);
             if (pid == myPid || before.count(window) || !IsWindowVisible(window)) continue;
-            std::string description = Describe(window);
-            // A window that went away while it was read would be recorded with empty texts.
-            if (!IsWindow(window)) continue;
+            bool unanswered = false;
+            std::string description = Describe(window, &unanswered);
+            // Empty texts are not the window's: it went away while it was read, or did not
+            // answer yet. It is read again on the next round.
+            if (unanswered || !IsWindow(window)) continue;
             if (seen[window] != description) {
                 seen[window] = description;
                 LogLine(description);
