@@ -1,13 +1,6 @@
-# Cross-builds 32-bit Windows programs with Debian's MinGW-w64 compilers.
-# The -posix variant is used throughout: GoogleTest needs its std::thread.
-set(CMAKE_SYSTEM_NAME Windows)
+# The release: 32-bit x86 Windows programs. Debian's wine script starts them with the 32-bit
+# loader, which also hands 64-bit programs to the 64-bit one (WoW64 scenarios).
 set(CMAKE_SYSTEM_PROCESSOR i686)
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-# Test programs run under Wine; the prefix comes from the environment the test runner sets.
-set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../tools/wine-run.sh)
+set(WINE_LOADER wine)
+set(WINE_ARCH win32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw.cmake)

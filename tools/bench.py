@@ -4,8 +4,10 @@ the download and install of a ~20 MB package from the local HTTPS host against a
 that makes the same two calls with no user interface and checks the download once with the
 platform's trust check between them (and against one that does not check), and the progress
 notifications; the peak memory of each. Prints medians over interleaved runs with their spread.
+The times are the build's in BUILD_DIR, x86 or x64 (WINE and WINE_ARCH name its loader and
+Windows); the size is always the x86 release's, given as --release.
 
-    python3 tools/bench.py [--startup-runs N] [--install-runs N]   (BUILD_DIR: the build)"""
+    python3 tools/bench.py --release SETUP_EXE [--startup-runs N] [--install-runs N]"""
 import argparse
 import collections
 import json
@@ -25,13 +27,16 @@ os.environ.setdefault("WINE_PREFIXES", os.path.join(build, "prefixes"))
 os.environ.setdefault("E2E_WORK", os.path.join(build, "bench-work"))
 sys.path.insert(0, os.path.join(top, "tests", "e2e"))
 
-from harness import APP_TITLE, WORK, Prefix, run_setup  # noqa: E402
+from harness import APP_TITLE, OWN_ARCH, PLATFORM, WORK, Prefix, run_setup  # noqa: E402
 from signing import Identity, signed_copy  # noqa: E402
 
 RT_ICON, RT_GROUP_ICON = 3, 14
 PAYLOAD_BYTES = 20 * 1024 * 1024
 SIZE_GOAL = 256 * 1024
-PACKAGE = "Quorvel.Win32.En.msi"
+# The package of the measured build's own platform.
+FLAVOUR, PRODUCT_CODE = {"x86": ("Win32", "1A2B3C4D-0000-4000-8000-000000000001"),
+                         "x64": ("x64", "1A2B3C4D-0000-4000-8000-000000000003")}[PLATFORM]
+PACKAGE = f"Quorvel.{FLAVOUR}.En.msi"
 INSTALLED = os.path.join("Program Files", "Quorvel", "quorvel-En.txt")
 CHOOSE_ENGLISH = ("Choose setup language", "select:English,press:1")
 
@@ -142,7 +147,7 @@ def measure_startup(runs, setup, floor, floor_with_bar):
     """Interleaved, in rotating order: setup.exe, the floor, and the floor with a progress bar."""
     times, memory = Series("first window", "ms"), Series("peak memory at it", "KB")
     programs = [("setup.exe", setup), ("floor", floor), ("floor+bar", floor_with_bar)]
-    with Prefix("win32") as prefix:
+    with Prefix(OWN_ARCH) as prefix:
         for _, program in programs:
             first_window(prefix, program)  # warm-up: Wine's own files into the cache
         for i in range(runs):
@@ -170,8 +175,8 @@ def build_package(identity):
     if not os.path.exists(msi):
         with open(payload, "wb") as f:  # incompressible, so the package stays ~20 MB
             f.write(random.Random(8).randbytes(PAYLOAD_BYTES))
-        subprocess.run(["wixl", "-a", "x86", "-D", "Arch=x86", "-D", "Lang=En", "-D", "LangId=1033",
-                        "-D", "Version=3.5.1", "-D", "ProductCode=1A2B3C4D-0000-4000-8000-000000000001",
+        subprocess.run(["wixl", "-a", PLATFORM, "-D", f"Arch={PLATFORM}", "-D", "Lang=En", "-D", "LangId=1033",
+                        "-D", "Version=3.5.1", "-D", f"ProductCode={PRODUCT_CODE}",
                         # wixl takes file sources relative to the .wxs
                         "-D", f"Payload={os.path.relpath(payload, os.path.dirname(source))}", "-o", msi, source],
                        check=True)
@@ -180,7 +185,7 @@ def build_package(identity):
 
 def install_run(program, args, rules, served):
     """One download and install in a fresh prefix: the launcher's events, the floor's report."""
-    with Prefix("win32") as prefix:
+    with Prefix(OWN_ARCH) as prefix:
         report = prefix.windows_path(os.path.join(prefix.drive_c, "bench", "report.json"))
         os.makedirs(prefix.unix_path("C:\\bench"), exist_ok=True)
         name = os.path.basename(program)
@@ -254,13 +259,16 @@ def measure_install(runs, setup, floor, floor_trust, package):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--release", required=True, help="the x86 release setup.exe, whose size is reported")
     parser.add_argument("--startup-runs", type=int, default=11)
     parser.add_argument("--install-runs", type=int, default=3)
     options = parser.parse_args()
     identity = Identity("bench")
     signed = os.path.join(WORK, "signed")
+    report_size(options.release, signed_copy(options.release, identity, os.path.join(signed, "release")))
+    print(f"times and memory of the {PLATFORM} build in {build} and its floors, run natively by Wine's "
+          f"{'32' if OWN_ARCH == 'win32' else '64'}-bit loader\n")
     setup = signed_copy(os.path.join(build, "setup.exe"), identity, signed)
-    report_size(os.path.join(build, "setup.exe"), setup)
     measure_startup(options.startup_runs, setup, os.path.join(BENCH, "floor_window.exe"),
                     os.path.join(BENCH, "floor_progress_bar.exe"))
     if options.install_runs:

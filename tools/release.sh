@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The release set, from the packages to a signed and checked DIST (tools/release.py), and
-# the download host checked against DIST once the files are uploaded (tools/release_host.py).
+# The release set, from the packages to a signed and checked DIST (tools/release/release.py), and
+# the download host checked against DIST once the files are uploaded (tools/release/release_host.py).
 #
 # Usage: tools/release.sh --build BUILD --packages DIR --out DIST
 #        tools/release.sh --check-host DIST [--timeout SECONDS]
@@ -28,7 +28,7 @@ done
 if [ -n "$host" ]; then
   [ -z "$build$packages$out" ] || usage
   [ -f "$host/release.json" ] || fail "no release.json in $host"
-  exec python3 "$tools/release_host.py" "$host" "$timeout"
+  exec python3 "$tools/release/release_host.py" "$host" "$timeout"
 fi
 [ -n "$build" ] && [ -n "$packages" ] && [ -n "$out" ] || usage
 [ -f "$build/CMakeCache.txt" ] || fail "no CMakeCache.txt in $build"
@@ -38,4 +38,4 @@ grep -Eq '^SETUP_SIGN_(PFX|CERT|PKCS11_KEY):[A-Z]+=.' "$build/CMakeCache.txt" ||
   fail "$build has no signing identity (SETUP_SIGN_PFX, SETUP_SIGN_CERT or SETUP_SIGN_PKCS11_KEY)"
 # Built and signed only when out of date; its signer is the one every package must carry.
 cmake --build "$build" --target setup_signed >&2 || fail "setup.exe did not build and sign in $build"
-exec python3 "$tools/release.py" "$build" "$packages" "$out"
+exec python3 "$tools/release/release.py" "$build" "$packages" "$out"

@@ -87,10 +87,10 @@ USHORT GetNativeMachineFrom(HMODULE kernel32, USHORT* cache) {
     } else if (auto wow = LookupProc<IsWow64ProcessFn>(kernel32, "IsWow64Process")) {
         BOOL underWow = FALSE;
         if (!wow(GetCurrentProcess(), &underWow)) return 0;
-        machine = underWow ? kMachineX64 : kMachineX86;
+        machine = underWow ? kMachineX64 : kMachineOwn;
     } else {
         // Windows before XP SP2 and Server 2003 SP1 has no WOW64: it runs this program natively.
-        machine = kMachineX86;
+        machine = kMachineOwn;
     }
     *cache = machine;
     return machine;

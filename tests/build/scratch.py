@@ -5,6 +5,8 @@ import subprocess
 
 SOURCE = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 SCRATCH = os.path.join(os.environ.get("BUILD_DIR", "/tmp"), "scratch")
+# The toolchain of the build under test: scratch builds are for the same processor.
+TOOLCHAIN = os.environ.get("TOOLCHAIN", os.path.join(SOURCE, "cmake", "mingw-i686.cmake"))
 
 
 def configure(folder, **cache):
@@ -12,7 +14,7 @@ def configure(folder, **cache):
     (its output as text)."""
     defines = [f"-D{name}={value}" for name, value in cache.items()]
     return subprocess.run(["cmake", "-S", SOURCE, "-B", folder, "-G", "Ninja",
-                           f"-DCMAKE_TOOLCHAIN_FILE={SOURCE}/cmake/mingw-i686.cmake", "-DSETUP_TESTS=OFF",
+                           f"-DCMAKE_TOOLCHAIN_FILE={TOOLCHAIN}", "-DSETUP_TESTS=OFF",
                            *defines], capture_output=True, text=True)
 
 

@@ -7,7 +7,7 @@ import os
 import re
 import unittest
 
-from harness import APP_TITLE, PrefixCase, run_setup
+from harness import APP_TITLE, PLATFORM, PrefixCase, run_setup
 from scratch import SCRATCH, build, configure, utf16
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -151,13 +151,13 @@ class LunariaUnderWine(PrefixCase):
         combo = next(c for c in run.windows("Choose setup language")[0]["controls"] if c["id"] == 1000)
         self.assertEqual(["Deutsch", "Fran\u00e7ais", "Italiano"], combo["items"])
         self.assertEqual(["Please wait while 'Lunaria' is downloaded..."], [t for t in run.controls(103) if t])
-        self.assertEqual(["/lunaria/2.0/Lunaria.x86.It.msp"], [r["path"] for r in run.requests])
+        self.assertEqual([f"/lunaria/2.0/Lunaria.{PLATFORM}.It.msp"], [r["path"] for r in run.requests])
 
         run = self.run_lunaria(("package 'Lunaria'.", "press:7"), ("package 'Lunaria Atlas'.", "press:6"))
         self.assertEqual(0, run.exit_code)
         self.assertEqual([], run.windows("Choose setup language"), "one language: no dialog")
         self.assertEqual(["Please wait while 'Lunaria Atlas' is downloaded..."], [t for t in run.controls(103) if t])
-        self.assertEqual(["/atlas/Atlas.x86.msi"], [r["path"] for r in run.requests])
+        self.assertEqual([f"/atlas/Atlas.{PLATFORM}.msi"], [r["path"] for r in run.requests])
         self.assertTrue(run.windows(APP_TITLE))
 
 

@@ -12,8 +12,13 @@ SETUP_EXE = os.environ.get("SETUP_EXE", "")
 ROBOT_EXE = os.environ.get("ROBOT_EXE", "")
 PREFIXES = os.environ.get("WINE_PREFIXES", "")
 WORK = os.environ.get("E2E_WORK", tempfile.gettempdir())
+# The build under test: its Wine loader, and its own Windows ("win32" for the x86 build, "win64"
+# for the x64 one), where a scenario runs unless it asks for another.
+WINE = os.environ.get("WINE", "wine")
+OWN_ARCH = os.environ.get("WINE_ARCH", "win32")
+PLATFORM = {"win32": "x86", "win64": "x64"}[OWN_ARCH]
 # How many times slower than a real processor the tests run (10 in the emulated machine of
-# tools/in-vm.sh): time limits here are a real processor's and grow with it.
+# tools/test-platform/in-vm.sh): time limits here are a real processor's and grow with it.
 SLOWNESS = int(os.environ.get("TEST_TIME_SCALE", "1"))
 
 GLOBAL_MUTEX = "Global\\_MSISETUP_{2956EBA1-9B5A-4679-8618-357136DA66CA}"
@@ -46,13 +51,16 @@ def base_env(prefix_dir, lang="en_US.UTF-8"):
 class Prefix:
     """A Wine prefix for one scenario: hard links to a template's files, its own registry.
     arch is "win32" (x86 Windows) or "win64" (x64 Windows); version is Wine's Windows version
-    setting ("win98", "nt40", ...) or None for the default."""
+    setting ("win98" or "nt40", which tools/test-platform/prefixes.sh makes templates of) or
+    None for the default."""
 
-    def __init__(self, arch="win32", version=None):
-        os.makedirs(WORK, exist_ok=True)
-        self.path = tempfile.mkdtemp(prefix=f"{arch}-", dir=WORK)
+    def __init__(self, arch=OWN_ARCH, version=None):
+        # Beside the templates, on their file system: a copy of hard links needs that.
+        scenarios = os.path.join(PREFIXES, "scenarios")
+        os.makedirs(scenarios, exist_ok=True)
+        self.path = tempfile.mkdtemp(prefix=f"{arch}-", dir=scenarios)
         os.rmdir(self.path)
-        template = os.path.join(PREFIXES, f"template-{arch}")
+        template = os.path.join(PREFIXES, f"template-{arch}" + (f"-{version}" if version else ""))
         subprocess.run(["cp", "-al", template, self.path], check=True)
         for name in ("system.reg", "user.reg", "userdef.reg"):
             dest = os.path.join(self.path, name)
@@ -60,8 +68,6 @@ class Prefix:
             shutil.copyfile(os.path.join(template, name), dest)
         self.drive_c = os.path.join(self.path, "drive_c")
         self.start_server()
-        if version:
-            self.wine(["reg", "add", "HKCU\\Software\\Wine", "/v", "Version", "/d", version, "/f"])
 
     def start_server(self):
         """One wineserver for all runs in this prefix; it must not hold any of our pipes open."""
@@ -82,7 +88,7 @@ class Prefix:
         would keep a pipe open long after the program ended. on_late: (seconds, function)
         called once if the program is still running after that many seconds."""
         with tempfile.TemporaryFile() as out:
-            child = subprocess.Popen([*wrapper, "wine", *args], env=self.env(lang, extra_env),
+            child = subprocess.Popen([*wrapper, WINE, *args], env=self.env(lang, extra_env),
                                      stdin=subprocess.DEVNULL, stdout=out, stderr=out)
             try:
                 late, call = on_late or (timeout, None)
@@ -259,7 +265,7 @@ def run_setup(prefix, args=(), folder="Downloads", setup=None, rules=(), timeout
 class PrefixCase(unittest.TestCase):
     """A test case with one throwaway prefix per test."""
 
-    arch = "win32"
+    arch = OWN_ARCH
     version = None
 
     def setUp(self):

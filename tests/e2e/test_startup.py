@@ -94,6 +94,11 @@ class NonNT(PrefixCase):
         run = run_setup(self.prefix, hold_mutex=GLOBAL_MUTEX, rules=[("OK", "press:1")])
         self.assertEqual(0, run.exit_code)
 
+
+class NonNTTrace(PrefixCase):
+    """What the x86 release binary, the only one Windows 98 runs, asks of it."""
+    version = "win98"
+
     def test_no_stub_of_a_unicode_function_is_called(self):
         # Wine's win98 setting keeps every Unicode function working: what a real Windows 98
         # would be asked for shows in the calls setup.exe makes.

@@ -12,8 +12,8 @@ import shutil
 import unittest
 from types import SimpleNamespace
 
-from harness import (SETUP_EXE, TRUST_E_PROVIDER_UNKNOWN, TRUST_E_SUBJECT_NOT_TRUSTED, WORK, PrefixCase,
-                     run_setup)
+from harness import (PLATFORM, SETUP_EXE, TRUST_E_PROVIDER_UNKNOWN, TRUST_E_SUBJECT_NOT_TRUSTED, WORK,
+                     PrefixCase, run_setup)
 from signing import Identity, signed_copy
 
 BUILD_DIR = os.environ.get("BUILD_DIR", "")
@@ -64,6 +64,9 @@ FILE_FOLDER = "Users\\Public\\My Downloads"
 NOT_TRUSTED = TRUST_E_SUBJECT_NOT_TRUSTED
 UNAVAILABLE = TRUST_E_PROVIDER_UNKNOWN
 UI_ALL, UI_NONE, UI_NOGOOD = 1, 2, 4
+# WINTRUST_DATA as every Windows since 2000 takes it (without Windows 8's signature settings),
+# on the build's processor.
+WINTRUST_DATA_SIZE = {"x86": "48", "x64": "80"}[PLATFORM]
 VERIFY, CLOSE, IGNORE = 1, 2, 0
 
 
@@ -136,7 +139,7 @@ class StandInTrustProvider(VerifyCase):
     def check_calls(self, calls, expected):
         self.assertEqual(expected, [(int(c["ui"]), c["window"], int(c["action"]),
                                      "setup" if c["file"].endswith("setup.exe") else "file") for c in calls])
-        self.assertEqual({"48"}, {c["cb"] for c in calls})
+        self.assertEqual({WINTRUST_DATA_SIZE}, {c["cb"] for c in calls})
         kept = sum(c["state"] == "kept" for c in calls)
         self.assertEqual(kept, sum(c["state"] == "freed" for c in calls), "every verification state is released")
 

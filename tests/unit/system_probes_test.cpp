@@ -16,18 +16,25 @@
 
 namespace {
 
+// The prefix of this run: its name ends in the Windows version it is set to ("win98",
+// "unit64-nt40"); "wow64" is the x86 build's 64-bit prefix.
 std::string Platform() {
     const char* prefix = getenv("TEST_PREFIX");
     return prefix ? prefix : "unit32";
 }
 
+bool SetTo(const std::string& version) {
+    const std::string prefix = Platform();
+    return prefix.size() >= version.size() && prefix.compare(prefix.size() - version.size(), version.size(), version) == 0;
+}
+
 TEST(QueryOsVersion, ReportsThePlatformWineIsSetTo) {
     DWORD major = 99;
     bool notNT = QueryOsVersion(&major);
-    if (Platform() == "win98") {
+    if (SetTo("win98")) {
         EXPECT_TRUE(notNT);
         EXPECT_EQ(4u, major);
-    } else if (Platform() == "nt40") {
+    } else if (SetTo("nt40")) {
         EXPECT_FALSE(notNT);
         EXPECT_EQ(4u, major);
     } else {
@@ -44,7 +51,8 @@ TEST(IsUserAdmin, WineUserIsAnAdministratorOnEveryPath) {
 }
 
 TEST(GetNativeMachine, MatchesThePrefixArchitecture) {
-    USHORT expected = Platform() == "unit64" ? kMachineX64 : kMachineX86;
+    // Every prefix of the x64 build is 64-bit; the x86 build meets WOW64 in one alone.
+    USHORT expected = kMachineOwn == kMachineX64 || Platform() == "wow64" ? kMachineX64 : kMachineX86;
     EXPECT_EQ(expected, GetNativeMachine());
     EXPECT_EQ(expected, GetNativeMachine());
 }
@@ -76,7 +84,7 @@ TEST(GetNativeMachineFrom, AnswersAndCache) {
         {"wow64", kMachineX64, true},
         {"fails", 0, false},  // no second attempt with the older function
         {"wow64_fails", 0, false},
-        {"none", kMachineX86, true},  // before XP SP2 there is no WOW64
+        {"none", kMachineOwn, true},  // before XP SP2 there is no WOW64
     };
     for (const Case& c : cases) {
         StandIn kernel32(std::string("kernel32_") + c.answer);

@@ -7,7 +7,7 @@ them) and the names that src/ binds at run time, and checks each against the tab
 - a name newer than that is bound at run time, and the table says what the program does without;
 - a Unicode function that Windows 95, 98 and Me export only as a failing stub is called only
   from the Unicode layer (src/base/unicode_layer.cpp), which takes the ANSI route there.
-Usage: check_platform_apis.py setup.exe
+Usage: platform_apis.py setup.exe
 """
 import pathlib
 import re

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds setup.exe from a copy of the sources in another folder and checks that it is
-# byte-identical to the given one.  Usage: tools/reproducible.sh SETUP_EXE
+# byte-identical to the given one.  Usage: tools/build-checks/reproducible.sh SETUP_EXE
 set -euo pipefail
-top=$(cd "$(dirname "$0")/.." && pwd)
+top=$(cd "$(dirname "$0")/../.." && pwd)
 reference=$(realpath "$1")
 work=$(mktemp -d /tmp/quorvel-repro.XXXXXX)
 trap 'rm -rf "$work"' EXIT

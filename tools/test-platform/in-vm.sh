@@ -5,8 +5,8 @@
 # machine's own files: its root read-only, /tmp, /run and /root empty, each shared folder
 # writable at its own path. It sees no network but its own loopback.
 #
-# Usage: tools/in-vm.sh [--when-needed] [--share DIR]... COMMAND [ARG...]
-#        tools/in-vm.sh --needed
+# Usage: tools/test-platform/in-vm.sh [--when-needed] [--share DIR]... COMMAND [ARG...]
+#        tools/test-platform/in-vm.sh --needed
 # The command runs as root in the current folder with this environment (less the display's);
 # the exit code is the command's, or 125 when the machine did not run it. --when-needed: on a
 # machine that runs 32-bit x86 code (Wine's 32-bit loader starts), it simply runs here.
@@ -26,7 +26,7 @@ fi
 kernel=$(ls -v /boot/vmlinuz-* 2>/dev/null | tail -n 1) || true
 version=${kernel#/boot/vmlinuz-}
 [ -n "$kernel" ] && [ -d "/lib/modules/$version" ] ||
-  { echo "in-vm: no kernel to boot: install linux-image-amd64 (tools/deps.sh does)" >&2; exit 125; }
+  { echo "in-vm: no kernel to boot: install linux-image-amd64 (tools/test-platform/deps.sh does)" >&2; exit 125; }
 
 state=$(mktemp -d /tmp/in-vm.XXXXXX)
 trap 'rm -rf "$state"' EXIT

@@ -2,7 +2,8 @@
 # Installs, from Debian's packages only, everything the build, the demo and the tests need.
 # Safe to run again: it only asks apt for what is missing.
 set -euo pipefail
-packages=(cmake ninja-build g++-mingw-w64-i686 binutils-mingw-w64-i686 googletest
+packages=(cmake ninja-build g++-mingw-w64-i686 binutils-mingw-w64-i686
+          g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 googletest
           wine wine32:i386 wine64 xvfb xauth msitools wixl osslsigncode openssl
           locales librsvg2-bin icoutils imagemagick python3 iproute2 util-linux gdb
           softhsm2 libengine-pkcs11-openssl opensc)
@@ -41,7 +42,7 @@ if [ ${#missing[@]} -gt 0 ] || [ ${#backports[@]} -gt 0 ] || [ -n "${need_update
   [ ${#backports[@]} -eq 0 ] ||
     apt-get install -y -qq --no-install-recommends -t "$release-backports" "${backports[@]}" >/dev/null
 fi
-# A kernel that runs no 32-bit x86 code: the tests run in an emulated machine (tools/in-vm.sh)
+# A kernel that runs no 32-bit x86 code: the tests run in an emulated machine (tools/test-platform/in-vm.sh)
 # that boots a kernel of this release which does.
 if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
   vm=()

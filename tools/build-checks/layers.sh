@@ -4,7 +4,7 @@
 set -euo pipefail
 order="base res engine trust install app"
 rank() { local i=0 f; for f in $order; do [ "$f" = "$1" ] && { echo $i; return; }; i=$((i + 1)); done; echo 99; }
-cd "$(dirname "$0")/../src"
+cd "$(dirname "$0")/../../src"
 bad=0
 while IFS=: read -r file line text; do
   own=$(rank "${file%%/*}") target=$(sed -E 's/.*"([^/"]+)\/.*/\1/' <<<"$text")

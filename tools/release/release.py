@@ -16,7 +16,7 @@ from dataclasses import dataclass
 
 import installer_file
 
-SIGN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "sign.sh")
+SIGN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "sign.sh")
 SYSTEM_ROOTS = "/etc/ssl/certs/ca-certificates.crt"
 # The program reads a ProductVersion into 16 characters: a longer one never matches.
 VERSION_CAPACITY = 16
