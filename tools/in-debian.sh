@@ -5,8 +5,8 @@
 # Usage: tools/in-debian.sh [--mirror URL] [--cache DIR] [--share DIR] RELEASE COMMAND [ARG...]
 #   e.g. tools/in-debian.sh trixie tools/test.sh
 #   RELEASE   a Debian code name (bookworm, trixie, ...)
-#   --mirror  Debian's archive (default http://deb.debian.org/debian; the security archive is
-#             taken beside it)
+#   --mirror  Debian's archive (default: the one this machine's apt sources name, and the
+#             security archive they name; with --mirror, the security archive beside it)
 #   --cache   keep the downloaded packages in DIR between runs (the root is new all the same)
 #   --share   DIR is /share inside, to hand files in and out
 # The command runs as root in /project, a copy of this working tree as it is when the run
@@ -16,12 +16,13 @@
 # with the run, and only then is the root removed.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-mirror=http://deb.debian.org/debian cache= share= stage=
+mirror= security= cache= share= stage=
 
 usage() { sed -n '5,16p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
 while [ $# -gt 0 ]; do
   case $1 in
     --mirror) mirror=${2:?}; shift 2 ;;
+    --security) security=${2:?}; shift 2 ;;  # the second stage's, below
     --cache) cache=$(realpath -m "${2:?}"); shift 2 ;;
     --share) share=$(realpath "${2:?}"); shift 2 ;;
     --inside) stage=inside; shift ;;  # the second stage, below
@@ -48,7 +49,7 @@ inside() {
   cat >"$root/etc/apt/sources.list" <<EOF
 deb $mirror $release main
 deb $mirror $release-updates main
-deb ${mirror%/debian}/debian-security $release-security main
+deb $security $release-security main
 EOF
   cp /etc/resolv.conf "$root/etc/resolv.conf"
   mount -t proc proc "$root/proc"
@@ -79,13 +80,19 @@ command -v debootstrap >/dev/null ||
 [ -e "/usr/share/debootstrap/scripts/$release" ] ||
   { echo "in-debian: debootstrap does not know the release '$release'" >&2; exit 2; }
 
+if [ -z "$mirror" ]; then
+  { read -r mirror; read -r security; } < <(bash "$top/tools/test-platform/apt-archive.sh") || true
+  [ -n "$mirror" ] || { echo "in-debian: this machine's apt sources name no Debian archive; pass one as --mirror URL" >&2; exit 2; }
+fi
+[ -n "$security" ] || security=${mirror%/debian}/debian-security
+
 root=$(mktemp -d "/var/tmp/in-debian-$release.XXXXXX")
 # Runs once the namespaces have ended, so no mount of the run is left when the root goes.
 trap 'rm -rf --one-file-system "$root" "$root.log"' EXIT
 started=$SECONDS
 status=0
 unshare --mount --propagation private --pid --fork --kill-child \
-  bash "$0" --inside ${cache:+--cache "$cache"} ${share:+--share "$share"} --mirror "$mirror" \
+  bash "$0" --inside ${cache:+--cache "$cache"} ${share:+--share "$share"} --mirror "$mirror" --security "$security" \
   "$release" "$root" "$@" || status=$?
 echo "in-debian: $release: exit $status after $((SECONDS - started)) s" >&2
 exit $status

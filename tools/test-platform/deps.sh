@@ -1,7 +1,12 @@
 #!/usr/bin/env bash
 # Installs, from Debian's packages only, everything the build, the demo and the tests need.
 # Safe to run again: it only asks apt for what is missing.
+# Usage: tools/test-platform/deps.sh [--mirror URL]
+#   --mirror: the Debian archive for what this machine's apt sources lack (Debian 12 takes
+#             osslsigncode from its backports); by default the archive those sources name
 set -euo pipefail
+mirror=
+[ "${1:-}" != --mirror ] || mirror=${2:?}
 packages=(cmake ninja-build g++-mingw-w64-i686 binutils-mingw-w64-i686
           g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 googletest
           wine wine32:i386 wine64 xvfb xauth msitools wixl osslsigncode openssl
@@ -17,10 +22,10 @@ if [ "$release" = bookworm ] &&
   backports=(osslsigncode)
   sources=(/etc/apt/sources.list /etc/apt/sources.list.d/*.list /etc/apt/sources.list.d/*.sources)
   if ! grep -qs "bookworm-backports" "${sources[@]}"; then
-    archive=$(grep -hsE '^\s*(deb\s|URIs:)' "${sources[@]}" | grep -v security |
-              sed -E 's/^\s*(deb\s+(\[[^]]*\]\s+)?|URIs:\s*)//' | awk '{print $1; exit}') || true
-    echo "deb ${archive:-http://deb.debian.org/debian} bookworm-backports main" \
-      > /etc/apt/sources.list.d/bookworm-backports.list
+    [ -n "$mirror" ] || mirror=$(bash "$(dirname "$0")/apt-archive.sh" | head -n 1) ||
+      { echo "deps: this machine's apt sources name no Debian archive for bookworm, where its backports are;" \
+             "pass the archive as --mirror URL" >&2; exit 2; }
+    echo "deb $mirror bookworm-backports main" > /etc/apt/sources.list.d/bookworm-backports.list
     need_update=1
   fi
 fi
