@@ -1,5 +1,6 @@
 """What every end-to-end scenario needs: a throwaway Wine prefix copied from a template, the
 release setup.exe placed in a folder of its own, and the UI robot's record of a run."""
+import contextlib
 import json
 import os
 import shutil
@@ -12,6 +13,7 @@ SETUP_EXE = os.environ.get("SETUP_EXE", "")
 ROBOT_EXE = os.environ.get("ROBOT_EXE", "")
 PREFIXES = os.environ.get("WINE_PREFIXES", "")
 WORK = os.environ.get("E2E_WORK", tempfile.gettempdir())
+FIXTURES = os.path.join(os.environ.get("BUILD_DIR", ""), "fixtures")
 # The build under test: its Wine loader, and its own Windows ("win32" for the x86 build, "win64"
 # for the x64 one), where a scenario runs unless it asks for another.
 WINE = os.environ.get("WINE", "wine")
@@ -229,37 +231,64 @@ def run_setup(prefix, args=(), folder="Downloads", setup=None, rules=(), timeout
     for text, actions in rules:
         command += ["--on", text, actions]
     command += ["--", exe] + ["RAW:" + a for a in args]
-    wrapper, server_log = [], None
-    if server is not None:
-        from tls import server_credentials
-        folder = tempfile.mkdtemp(prefix="server-", dir=WORK)
-        routes, server_log = os.path.join(folder, "routes.json"), os.path.join(folder, "requests.jsonl")
-        with open(routes, "w") as f:
-            json.dump(server, f)
-        here = os.path.dirname(os.path.abspath(__file__))
-        wrapper = ["unshare", "-m", "-n", sys.executable, os.path.join(here, "netns.py"), routes, server_log,
-                   *server_credentials(), "--"]
-        # Wine makes its sockets in the wineserver: this run needs one inside the namespace.
-        prefix.stop_server()
     # Shortly before the robot gives up on the program, every thread's stack is kept.
     backtraces = []
     late = (max(1, timeout - 5), lambda: backtraces.append(prefix.backtraces(name)))
-    try:
+    with test_host(prefix, server) as (wrapper, server_log):
         done = prefix.wine(command, lang=lang, extra_env=extra_env, timeout=timeout + 60, wrapper=wrapper,
                            on_late=late)
-    finally:
-        if wrapper:
-            prefix.stop_server()
-            prefix.start_server()
     with open(prefix.unix_path(log), encoding="utf-8") as f:
         events = [json.loads(line) for line in f if line.strip()]
     if done.returncode not in (0, 3):
         raise AssertionError(f"robot failed ({done.returncode}): {done.output[-2000:]!r}")
-    requests = []
-    if server_log and os.path.exists(server_log):
-        with open(server_log) as f:
-            requests = [json.loads(line) for line in f if line.strip()]
-    return Run(events, requests, done.output, "".join(backtraces))
+    return Run(events, requests_seen(server_log), done.output, "".join(backtraces))
+
+
+@contextlib.contextmanager
+def test_host(prefix, server):
+    """With server (the routes of the test download host, see server.py): the wrapper that runs
+    a Wine program of `prefix` in private namespaces where the built-in host names reach that
+    host, and the file it logs its requests to. Without: no wrapper, no log."""
+    if server is None:
+        yield [], None
+        return
+    from tls import server_credentials
+    folder = tempfile.mkdtemp(prefix="server-", dir=WORK)
+    routes, server_log = os.path.join(folder, "routes.json"), os.path.join(folder, "requests.jsonl")
+    with open(routes, "w") as f:
+        json.dump(server, f)
+    here = os.path.dirname(os.path.abspath(__file__))
+    wrapper = ["unshare", "-m", "-n", sys.executable, os.path.join(here, "netns.py"), routes, server_log,
+               *server_credentials(), "--"]
+    # Wine makes its sockets in the wineserver: this run needs one inside the namespace.
+    prefix.stop_server()
+    try:
+        yield wrapper, server_log
+    finally:
+        prefix.stop_server()
+        prefix.start_server()
+
+
+def requests_seen(server_log):
+    if not server_log or not os.path.exists(server_log):
+        return []
+    with open(server_log) as f:
+        return [json.loads(line) for line in f if line.strip()]
+
+
+def platform_answers(prefix, verb, args, server=None):
+    """What the platform itself answers, setup.exe aside (tests/fixtures/platform_probe.cpp):
+    for "trust", its trust check's code for each file; for "download", (code, bytes of the
+    file handed back or -1) for each address, fetched from the test host serving `server`;
+    for "install", (its installer's code, whether msimsg.dll has a text for it) for each file."""
+    probe = prefix.place(os.path.join(FIXTURES, "platform_probe.exe"), "probe")
+    with test_host(prefix, server) as (wrapper, _):
+        done = prefix.wine([probe, verb, *args], wrapper=wrapper, timeout=60 * SLOWNESS)
+    lines = [[int(field, 0) for field in line.split()[2:]] for line in done.output.splitlines()
+             if line.startswith(f"probe {verb} ")]
+    if done.returncode != 0 or len(lines) != len(args):
+        raise AssertionError(f"platform probe failed ({done.returncode}): {done.output[-2000:]!r}")
+    return [line[0] if verb == "trust" else tuple(line) for line in lines]
 
 
 class PrefixCase(unittest.TestCase):

@@ -5,6 +5,7 @@ import unittest
 
 from harness import SLOWNESS, WORK, PrefixCase, run_setup
 from signing import Identity, signed_copy
+from test_install import refused_download_boxes
 
 PACKAGES = os.path.join(os.environ.get("BUILD_DIR", ""), "packages")
 SETUP_EXE = os.environ.get("SETUP_EXE", "")
@@ -43,14 +44,15 @@ class HostileHost(PrefixCase):
 
     def test_refused_transfers_end_with_a_message(self):
         # Each ends by itself; what the download leaves behind is refused by the signature
-        # check, or the download reports its failure.
-        for behaviour in ("reset", "truncate", "oversize", "redirect-away"):
-            with self.subTest(behaviour=behaviour):
+        # check, or the download reports its failure, as the platform's download call does.
+        behaviours = ("reset", "truncate", "oversize", "redirect-away")
+        expected = refused_download_boxes(self.prefix, {b: {"behaviour": b, "file": self.package} for b in behaviours})
+        for behaviour in behaviours:
+            with self.subTest(behaviour=behaviour, expected=expected[behaviour]):
                 run = self.run_against({"behaviour": behaviour})
                 boxes = run.message_boxes()
                 self.assertEqual(1, len(boxes), boxes)
-                self.assertRegex(boxes[0], r"^(Installation failed\. '.*' is not trusted\."
-                                           r"|Setup was unable to find the MSI package or patch 'https://.*'\.)$")
+                self.assertRegex(boxes[0], expected[behaviour])
                 self.clear_cache()
 
     def test_transfers_that_never_end_are_cancelled_by_the_user(self):

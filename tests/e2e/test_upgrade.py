@@ -9,11 +9,10 @@ import os
 import re
 import unittest
 
-from harness import WORK, PrefixCase, run_setup
+from harness import FIXTURES, WORK, PrefixCase, run_setup
 from signing import Identity, signed_copy
 
 BUILD_DIR = os.environ.get("BUILD_DIR", "")
-FIXTURES = os.path.join(BUILD_DIR, "fixtures")
 SETUP_EXE = os.environ.get("SETUP_EXE", "")
 INSTALLER_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Installer"
 RECORD = "C:\\record\\command line.txt"
