@@ -109,22 +109,31 @@ class Prefix:
             done.output = out.read().decode("utf-8", "replace")
         return done
 
-    def backtraces(self, name):
-        """Every thread's stack in each running process of this prefix named `name`, taken
-        with gdb (Wine's own debugger cannot attach to processes here: error 5)."""
-        texts = []
+    def processes(self, name):
+        """Process ids of the running (not ended) processes of this prefix named `name`."""
+        found = []
         for pid in filter(str.isdigit, os.listdir("/proc")):
             try:
                 with open(f"/proc/{pid}/cmdline", "rb") as f:
                     command = f.read().split(b"\0")[0].decode("utf-8", "replace")
                 with open(f"/proc/{pid}/environ", "rb") as f:
                     ours = f"WINEPREFIX={self.path}".encode() in f.read().split(b"\0")
+                with open(f"/proc/{pid}/stat") as f:
+                    ended = f.read().rsplit(")", 1)[1].split()[0] in "ZX"  # a zombie waits for its parent
             except OSError:
                 continue
-            if ours and command.replace("\\", "/").lower().endswith(name.lower()):
-                traced = subprocess.run(["gdb", "-p", pid, "-batch", "-ex", "thread apply all bt"],
-                                        stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=120)
-                texts.append(f"{command} (pid {pid}):\n{traced.stdout}{traced.stderr}")
+            if ours and not ended and command.replace("\\", "/").lower().endswith(name.lower()):
+                found.append(pid)
+        return found
+
+    def backtraces(self, name):
+        """Every thread's stack in each running process of this prefix named `name`, taken
+        with gdb (Wine's own debugger cannot attach to processes here: error 5)."""
+        texts = []
+        for pid in self.processes(name):
+            traced = subprocess.run(["gdb", "-p", pid, "-batch", "-ex", "thread apply all bt"],
+                                    stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=120)
+            texts.append(f"{name} (pid {pid}):\n{traced.stdout}{traced.stderr}")
         return "\n".join(texts) or f"no running {name} found"
 
     def place(self, source, folder, name=None):
@@ -279,16 +288,18 @@ def requests_seen(server_log):
 def platform_answers(prefix, verb, args, server=None):
     """What the platform itself answers, setup.exe aside (tests/fixtures/platform_probe.cpp):
     for "trust", its trust check's code for each file; for "download", (code, bytes of the
-    file handed back or -1) for each address, fetched from the test host serving `server`;
-    for "install", (its installer's code, whether msimsg.dll has a text for it) for each file."""
+    file handed back or -1) for each address, fetched from the test host serving `server`, or
+    None where the call had not returned within 15 s; for "install", (its installer's code,
+    whether msimsg.dll has a text for it) for each file."""
     probe = prefix.place(os.path.join(FIXTURES, "platform_probe.exe"), "probe")
+    limit = [str(15 * SLOWNESS)] if verb == "download" else []
     with test_host(prefix, server) as (wrapper, _):
-        done = prefix.wine([probe, verb, *args], wrapper=wrapper, timeout=60 * SLOWNESS)
-    lines = [[int(field, 0) for field in line.split()[2:]] for line in done.output.splitlines()
-             if line.startswith(f"probe {verb} ")]
+        done = prefix.wine([probe, verb, *limit, *args], wrapper=wrapper, timeout=(60 + 15 * len(args)) * SLOWNESS)
+    lines = [line.split()[2:] for line in done.output.splitlines() if line.startswith(f"probe {verb} ")]
     if done.returncode != 0 or len(lines) != len(args):
         raise AssertionError(f"platform probe failed ({done.returncode}): {done.output[-2000:]!r}")
-    return [line[0] if verb == "trust" else tuple(line) for line in lines]
+    answers = [None if fields == ["pending"] else tuple(int(field, 0) for field in fields) for fields in lines]
+    return [answer[0] if verb == "trust" else answer for answer in answers]
 
 
 class PrefixCase(unittest.TestCase):

@@ -9,7 +9,8 @@
 // TEXT. Actions, in order: press:ID (a button's command), select:TEXT (a list item, as a user's
 // pick, with the change notification), key:escape|enter, wait:MS, shot:NAME (a BMP of the
 // window beside the log), close (WM_CLOSE).
-// The log has one JSON object per line: "window" when a window appears or changes, "action",
+// The log has one JSON object per line: "window" when a window appears or changes (and just
+// before each act on it, as it then was, shown or not), "action",
 // "exit" with the code, or "timeout" when the program had to be ended; each with "ms", the
 // milliseconds since the robot started.
 #include <windows.h>
@@ -208,6 +209,11 @@ void SaveShot(HWND window, const std::wstring& name) {
 }
 
 void Perform(HWND window, const std::wstring& action) {
+    // What the window showed when the act came: a wait before it records nothing meanwhile.
+    bool acts = action.compare(0, 5, L"wait:") != 0 && action.compare(0, 5, L"shot:") != 0;
+    bool unanswered = false;
+    std::string seen = acts && IsWindow(window) ? Describe(window, &unanswered) : std::string();
+    if (!seen.empty() && !unanswered) LogLine(seen);
     LogLine("{\"event\":\"action\",\"action\":" + Json(action) + ",\"title\":" + Json(TextOf(window)) + "}");
     size_t colon = action.find(L':');
     std::wstring verb = action.substr(0, colon);
@@ -226,6 +232,17 @@ void Perform(HWND window, const std::wstring& action) {
     } else if (verb == L"key") {
         WPARAM key = arg == L"escape" ? VK_ESCAPE : VK_RETURN;
         SetForegroundWindow(window);
+        // The switch reaches the window's thread later: keys go where the focus is once it has
+        // arrived, as a user's go to the window they clicked.
+        DWORD thread = GetWindowThreadProcessId(window, nullptr);
+        for (int i = 0; i < 100; ++i) {
+            GUITHREADINFO info = {};
+            info.cbSize = sizeof info;
+            if (GetForegroundWindow() == window && GetGUIThreadInfo(thread, &info) && info.hwndFocus &&
+                (info.hwndFocus == window || IsChild(window, info.hwndFocus)))
+                break;
+            Sleep(10);
+        }
         INPUT inputs[2] = {};
         inputs[0].type = inputs[1].type = INPUT_KEYBOARD;
         inputs[0].ki.wVk = inputs[1].ki.wVk = (WORD)key;

@@ -5,9 +5,11 @@ route says so. Every request is appended to a log as one JSON line.
     python3 server.py ROUTES.json LOG CERT KEY READY_FILE
 
 ROUTES maps a file name to {"file": path} or {"status": 404} or {"behaviour": ...} with one of
-"reset" (connection dropped halfway), "truncate" (fewer bytes than announced), "slow"
+"reset" (connection reset halfway), "truncate" (closed after fewer bytes than announced), "slow"
 (a trickle), "silent" (no answer at all), "endless", "headers-only", "oversize",
-"redirect-loop", "redirect-away"."""
+"redirect-loop", "redirect-away". The name "*" may hold {"certificate": PEM, "key": PEM}: the
+host then presents that certificate instead of its own (one for another host, say). The
+file is read again whenever it changes (replace it whole), so one host serves many runs."""
 import http.server
 import json
 import os
@@ -29,9 +31,19 @@ def file_name(path):
 
 class Handler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
-    routes = {}
+    routes_path = ""
     log_path = ""
     lock = threading.Lock()
+    _routes, _read = {}, None
+
+    @classmethod
+    def routes(cls):
+        with cls.lock:
+            stamp = os.stat(cls.routes_path).st_mtime_ns
+            if stamp != cls._read:
+                with open(cls.routes_path) as f:
+                    cls._routes, cls._read = json.load(f), stamp
+            return cls._routes
 
     def log_message(self, *args):
         pass
@@ -46,7 +58,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def do_GET(self, head=False):
         name = file_name(self.path)
-        route = self.routes.get(name)
+        route = self.routes().get(name)
         if route is None:
             self.record(name, 404)
             self.send_error(404)
@@ -92,10 +104,19 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 while True:
                     self.wfile.write(b"\0" * 65536)
                     time.sleep(route.get("delay", 0))
-            elif behaviour in ("reset", "truncate"):
+            elif behaviour == "truncate":
+                # Half, then the connection closed as if the whole had been sent.
                 self.wfile.write(data[: len(data) // 2])
                 self.wfile.flush()
+                self.close_connection = True
+            elif behaviour == "reset":
+                # Half, and once the client has had time to read it, the connection reset: a
+                # reset that overtook the data would make the client's answer a matter of timing.
+                self.wfile.write(data[: len(data) // 2])
+                self.wfile.flush()
+                time.sleep(0.3)
                 self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, b"\1\0\0\0\0\0\0\0")
+                self.connection.close()  # at once: no orderly end goes before the reset
                 self.close_connection = True
             elif behaviour == "slow":
                 step = max(1, len(data) // route.get("steps", 50))
@@ -109,17 +130,43 @@ class Handler(http.server.BaseHTTPRequestHandler):
             pass
 
 
+class Server(http.server.ThreadingHTTPServer):
+    """Each connection's TLS handshake happens on its own thread, with the certificate the
+    routes name at the time it was accepted."""
+    daemon_threads = True
+
+    def __init__(self, cert, key):
+        super().__init__(("127.0.0.1", 443), Handler)
+        self.own = (cert, key)
+        self.contexts = {}
+
+    def context(self, cert, key):
+        if (cert, key) not in self.contexts:
+            context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+            context.load_cert_chain(cert, key)
+            self.contexts[cert, key] = context
+        return self.contexts[cert, key]
+
+    def get_request(self):
+        connection, address = self.socket.accept()
+        other = Handler.routes().get("*", {})
+        context = self.context(other["certificate"], other["key"]) if "certificate" in other else self.context(*self.own)
+        return context.wrap_socket(connection, server_side=True, do_handshake_on_connect=False), address
+
+    def handle_error(self, request, address):
+        # A client that refuses the certificate or drops the connection is what some routes
+        # are for.
+        if not isinstance(sys.exc_info()[1], (ssl.SSLError, ConnectionError, TimeoutError)):
+            super().handle_error(request, address)
+
+
 def main():
     routes_path, log_path, cert, key, ready = sys.argv[1:6]
-    with open(routes_path) as f:
-        Handler.routes = json.load(f)
+    Handler.routes_path = routes_path
+    Handler.routes()
     Handler.log_path = log_path
     open(log_path, "a").close()
-    server = http.server.ThreadingHTTPServer(("127.0.0.1", 443), Handler)
-    server.daemon_threads = True
-    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-    context.load_cert_chain(cert, key)
-    server.socket = context.wrap_socket(server.socket, server_side=True)
+    server = Server(cert, key)
     open(ready, "w").close()
     server.serve_forever()
 

@@ -20,16 +20,22 @@ NOT_FOUND = r"^Setup was unable to find the MSI package or patch 'https://prenos
 NOT_TRUSTED = r"^Installation failed\. 'C:\\users\\.*\\INetCache\\.*' is not trusted\.$"
 
 
-def refused_download_boxes(prefix, routes):
+def refused_download_boxes(prefix, routes, host=None):
     """For each route of the test host (a host answering 404, or misbehaving), the one box
-    setup.exe must end in when its package comes that way. Platforms differ in whether their
-    download call fails then (the package is not found) or hands back what arrived as a file
-    (which the signature check refuses): the platform's own download call is asked first."""
+    setup.exe must end in when its package comes that way, or None where only the user's
+    Cancel can end it; host: the host's own setting (see server.py's "*"). Platforms differ in
+    whether their download call fails then (the package is not found), hands back what arrived
+    as a file (which the signature check refuses) or never returns: the platform's own download
+    call is asked first."""
     names = list(routes)
     # Named as a package is: the download call makes the cached file's name from the address's.
+    server = {f"{n}.msi": route for n, route in routes.items()}
+    if host:
+        server["*"] = host
     answers = platform_answers(prefix, "download", [f"https://prenos.quorvel.example/probe/{n}.msi" for n in names],
-                               server={f"{n}.msi": route for n, route in routes.items()})
-    return {name: NOT_FOUND if code & 0x80000000 else NOT_TRUSTED for name, (code, _) in zip(names, answers)}
+                               server=server)
+    return {name: None if answer is None else NOT_FOUND if answer[0] & 0x80000000 else NOT_TRUSTED
+            for name, answer in zip(names, answers)}
 
 
 def signed(path, who="maker"):

@@ -34,6 +34,22 @@ def _make_credentials(folder):
              "-CAcreateserial", "-out", "server.pem", "-days", "30", "-extfile", "server.ext", cwd=folder)
 
 
+def certificate_for_another_host():
+    """{"certificate", "key"} paths of an HTTPS certificate from the test CA for a host other than
+    the download hosts: what a host that is not the one asked for presents."""
+    def make(folder):
+        _openssl("req", "-newkey", "rsa:2048", "-nodes", "-keyout", os.path.join(folder, "key.pem"), "-out",
+                 os.path.join(folder, "request.csr"), "-subj", "/CN=elsewhere.quorvel.example", cwd=folder)
+        ca, _, _ = server_credentials()
+        with open(os.path.join(folder, "cert.ext"), "w") as f:
+            f.write("subjectAltName=DNS:elsewhere.quorvel.example\nextendedKeyUsage=serverAuth\n" + LEAF)
+        _openssl("x509", "-req", "-in", "request.csr", "-CA", ca, "-CAkey", os.path.join(os.path.dirname(ca), "ca.key"),
+                 "-set_serial", str(int.from_bytes(os.urandom(8), "big")), "-out", "cert.pem", "-days", "30",
+                 "-extfile", "cert.ext", cwd=folder)
+    folder = made_once(os.path.join(WORK, "tls-elsewhere"), make)
+    return {"certificate": os.path.join(folder, "cert.pem"), "key": os.path.join(folder, "key.pem")}
+
+
 def issue_certificate(public_key, subject, extensions, dest):
     """A certificate from the test CA for a public key (PEM) whose private key this side
     never sees, with the given extension lines; written to dest (PEM)."""
