@@ -28,4 +28,4 @@ bash "$top/tools/build-checks/reproducible.sh" "$release/setup.exe"
 # The download host is the bench's own, never reached through a proxy.
 unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY all_proxy ALL_PROXY no_proxy NO_PROXY
 export WINEDEBUG=-all BUILD_DIR=$measured WINE=$loader WINE_ARCH=$arch
-exec python3 "$top/tools/bench.py" --release "$release/setup.exe" "$@"
+exec python3 "$top/tools/bench/bench.py" --release "$release/setup.exe" "$@"

@@ -18,6 +18,6 @@ bash "$top/tools/test-platform/prefixes.sh" "$BUILD_DIR/prefixes" win32
 unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY all_proxy ALL_PROXY
 export WINEDEBUG=-all
 if [ -n "${DISPLAY:-}" ]; then
-  DEMO_VISIBLE=1 exec python3 "$top/tools/demo.py"
+  DEMO_VISIBLE=1 exec python3 "$top/tools/demo/demo.py"
 fi
-exec xvfb-run -a -s "-screen 0 1280x1024x24" python3 "$top/tools/demo.py"
+exec xvfb-run -a -s "-screen 0 1280x1024x24" python3 "$top/tools/demo/demo.py"

@@ -243,13 +243,16 @@ def run_setup(prefix, args=(), folder="Downloads", setup=None, rules=(), timeout
     # Shortly before the robot gives up on the program, every thread's stack is kept.
     backtraces = []
     late = (max(1, timeout - 5), lambda: backtraces.append(prefix.backtraces(name)))
+    # A prefix serves run after run: no earlier run's record may pass for this one's.
+    if os.path.exists(prefix.unix_path(log)):
+        os.unlink(prefix.unix_path(log))
     with test_host(prefix, server) as (wrapper, server_log):
         done = prefix.wine(command, lang=lang, extra_env=extra_env, timeout=timeout + 60, wrapper=wrapper,
                            on_late=late)
     with open(prefix.unix_path(log), encoding="utf-8") as f:
         events = [json.loads(line) for line in f if line.strip()]
     if done.returncode not in (0, 3):
-        raise AssertionError(f"robot failed ({done.returncode}): {done.output[-2000:]!r}")
+        raise AssertionError(f"robot failed ({done.returncode}): {done.output[-2000:]!r}, its log ends {events[-3:]}")
     return Run(events, requests_seen(server_log), done.output, "".join(backtraces))
 
 

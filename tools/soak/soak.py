@@ -238,7 +238,7 @@ def main():
     parser.add_argument("--cancels", type=int, default=1000, help="runs with Cancel at a random moment")
     parser.add_argument("--hosts", type=int, default=100, help="runs of each hostile host")
     parser.add_argument("--seed", type=int, default=1)
-    parser.add_argument("--jobs", type=int, default=2, help="workers side by side")
+    parser.add_argument("--jobs", type=int, default=3, help="workers side by side (on 2 cores: the runs mostly wait)")
     parser.add_argument("--out", default=os.path.join(build, "soak"))
     parser.add_argument("--replay", help="one run alone, as the report names it (KIND:INDEX)")
     args = parser.parse_args()

@@ -8,7 +8,7 @@ import shutil
 import subprocess
 import sys
 
-top = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+top = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 build = os.environ["BUILD_DIR"]
 os.environ.setdefault("SETUP_EXE", os.path.join(build, "setup.exe"))
 os.environ.setdefault("ROBOT_EXE", os.path.join(build, "tests", "e2e", "robot.exe"))

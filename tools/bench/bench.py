@@ -7,7 +7,7 @@ notifications; the peak memory of each. Prints medians over interleaved runs wit
 The times are the build's in BUILD_DIR, x86 or x64 (WINE and WINE_ARCH name its loader and
 Windows); the size is always the x86 release's, given as --release.
 
-    python3 tools/bench.py --release SETUP_EXE [--startup-runs N] [--install-runs N]"""
+    python3 tools/bench/bench.py --release SETUP_EXE [--startup-runs N] [--install-runs N]"""
 import argparse
 import collections
 import json
@@ -18,7 +18,7 @@ import struct
 import subprocess
 import sys
 
-top = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+top = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 build = os.environ["BUILD_DIR"]
 BENCH = os.path.join(build, "bench")
 # The launcher answers windows in the robot's place, so the harness runs it as the robot.
@@ -80,7 +80,7 @@ def report_size(path, signed):
     total = os.path.getsize(path)
     resources = sections.get(".rsrc", 0)
     code_data = total - resources
-    print(f"size of {path}  (PE sections and resource directory read by tools/bench.py)")
+    print(f"size of {path}  (PE sections and resource directory read by tools/bench/bench.py)")
     print(f"  file                  {total:8d} bytes  goal <= {SIZE_GOAL}: {'met' if total <= SIZE_GOAL else 'MISSED'}")
     print(f"  code and data         {code_data:8d}  (headers {headers}, "
           + ", ".join(f"{n} {b}" for n, b in sections.items() if n != ".rsrc" and b) + ")")
