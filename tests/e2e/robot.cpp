@@ -68,6 +68,12 @@ void LogLine(const std::string& line) {  // line: a JSON object
     fflush(g_log);
 }
 
+// How long a question to another program's window may wait. Briefly: under Wine, a question
+// sent to a window as its thread destroys it goes unanswered until it gives up, and that
+// thread's own work stalls meanwhile (a message box's button, read as the box closed, held
+// the program's download for the whole wait). An unanswered window is read again next round.
+const UINT kAnswerMs = 250;
+
 // The window's text, or an empty one with *unanswered set when its thread did not answer: it
 // is busy, or looks hung to the system, as a thread that has waited long without asking for
 // messages does until its next message loop begins.
@@ -77,7 +83,7 @@ std::wstring TextOf(HWND window, bool* unanswered = nullptr) {
     for (LRESULT room = 256;; room *= 4) {
         std::wstring text(room, L'\0');
         LRESULT copied = 0;
-        if (!SendMessageTimeoutW(window, WM_GETTEXT, room, (LPARAM)&text[0], SMTO_ABORTIFHUNG, 5000,
+        if (!SendMessageTimeoutW(window, WM_GETTEXT, room, (LPARAM)&text[0], SMTO_ABORTIFHUNG, kAnswerMs,
                                  (PDWORD_PTR)&copied)) {
             if (unanswered) *unanswered = true;
             return std::wstring();
@@ -97,7 +103,7 @@ std::wstring ClassOf(HWND window) {
 
 LRESULT Ask(HWND window, UINT message, WPARAM w = 0, LPARAM l = 0) {
     DWORD_PTR result = 0;
-    SendMessageTimeoutW(window, message, w, l, SMTO_ABORTIFHUNG, 5000, &result);
+    SendMessageTimeoutW(window, message, w, l, SMTO_ABORTIFHUNG, kAnswerMs, &result);
     return (LRESULT)result;
 }
 
@@ -231,11 +237,13 @@ void Perform(HWND window, const std::wstring& action) {
         }
     } else if (verb == L"key") {
         WPARAM key = arg == L"escape" ? VK_ESCAPE : VK_RETURN;
-        SetForegroundWindow(window);
         // The switch reaches the window's thread later: keys go where the focus is once it has
-        // arrived, as a user's go to the window they clicked.
+        // arrived, as a user's go to the window they clicked. A user clicks again when the
+        // window lost it meanwhile: Wine without a window manager at times gives the
+        // foreground to the desktop late, as another window of the program goes away.
         DWORD thread = GetWindowThreadProcessId(window, nullptr);
-        for (int i = 0; i < 100; ++i) {
+        for (int i = 0; i < 200; ++i) {
+            if (i % 10 == 0 && GetForegroundWindow() != window) SetForegroundWindow(window);
             GUITHREADINFO info = {};
             info.cbSize = sizeof info;
             if (GetForegroundWindow() == window && GetGUIThreadInfo(thread, &info) && info.hwndFocus &&
