@@ -94,6 +94,8 @@ UINT UpgradeInstaller(const UpgradeContext& context, UpgradePlatform& platform) 
     }
     switch (platform.VerifyInSeparateProcess(context.modulePath, downloaded)) {
         case ERROR_SUCCESS:
+            // Cancel stays on offer through the second copy's check: pressed meanwhile, nothing runs.
+            if (ShowIfCancelled(platform)) return ERROR_INSTALL_USEREXIT;
             return RunInstMsi(downloaded, platform);
         case static_cast<DWORD>(TRUST_E_PROVIDER_UNKNOWN):
             platform.Show(IDS_NO_SIGNATURE_SUPPORT, kStyleError);

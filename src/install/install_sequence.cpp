@@ -152,6 +152,8 @@ UINT Sequence::Download() {
             m_platform.Show(IDS_NO_SIGNATURE_SUPPORT, MB_OK | MB_ICONERROR);
             return ERROR_CALL_NOT_IMPLEMENTED;
         case kTrusted:
+            // Cancel stays on offer through the check: pressed meanwhile, nothing is installed.
+            if (ShowIfCancelled(m_platform)) return ERROR_INSTALL_USEREXIT;
             m_installPath = m_downloaded;
             return ERROR_SUCCESS;
         default:

@@ -316,6 +316,8 @@ TEST(InstallProduct, FailureRowsShowTheirMessageAndReturnTheirCode) {
           "Show(24,48)"}},
         {"cancelled before verification", [](ScriptedPlatform& p, ProductEntry&) { p.cancelAtPoll = 3; }, 1602,
          {"SetStatus(19,Quorvel.x64.Sl.msi)", "Show(24,48)"}},
+        {"cancelled during verification", [](ScriptedPlatform& p, ProductEntry&) { p.cancelAtPoll = 4; }, 1602,
+         {kCompare, "Show(24,48)"}},
         {"no signature support", [](ScriptedPlatform& p, ProductEntry&) { p.verdict = 0; }, 120,
          {kCompare, "Show(21,16)"}},
         {"not trusted", [](ScriptedPlatform& p, ProductEntry&) { p.verdict = 2; }, 4,

@@ -264,6 +264,8 @@ TEST_F(UpgradeTest, EachOutcomeShowsItsMessageAndReturnsItsCode) {
          {kDownload, "ShowError(28,https://msi.quorvel.example/MSI/2.0/InstMSIW.exe)"}, L""},
         {"cancelled before verification", false, true, alone, [](ScriptedPlatform& p) { p.cancelAtPoll = 2; }, 0,
          1602, {kDownload, verifying, kCancelled}, L""},
+        {"cancelled during verification", false, true, alone, [](ScriptedPlatform& p) { p.cancelAtPoll = 3; }, 0,
+         1602, {verify, kCancelled}, L""},
         {"no signature support", false, true, alone, [](ScriptedPlatform& p) { p.verdict = 0x800B0001; }, 0, 120,
          {verifying, verify, "Show(21,16)"}, L""},
         {"not trusted", false, true, alone, [](ScriptedPlatform& p) { p.verdict = 0x800B0004; }, 0, 4,
