@@ -113,6 +113,20 @@ def plan_run(seed, kind, index, files, ends):
     return run
 
 
+def arrived(window):
+    """How much of the package the progress window `window` (a robot's record) shows arrived,
+    while it shows the transfer going on; else None."""
+    if window is None or not window["visible"]:
+        return None
+    status = next((c["text"] for c in window["controls"] if c["id"] == 105), "")
+    bar = next((c for c in window["controls"] if c["id"] == 104), None)
+    if status != "" and not status.startswith("Downloading package"):
+        return None
+    if bar is None or bar["max"] == 0:
+        return 0
+    return bar["pos"] if bar["pos"] < bar["max"] else None
+
+
 def judge(run, facts):
     """(verdict, why, seconds from the act to the end or None): the verdict is "pass", "hang",
     "crash" or "wrong"."""
@@ -147,9 +161,12 @@ def judge(run, facts):
     # The dialog as it was when the act came (the robot describes it just before acting).
     seen = events[acted - 1] if acted and events[acted - 1]["event"] == "window" else None
     status = next((c["text"] for c in seen["controls"] if c["id"] == 105), "") if seen else ""
-    bar = next((c for c in seen["controls"] if c["id"] == 104), None) if seen else None
-    arriving = (seen is not None and seen["visible"] and (status == "" or status.startswith("Downloading package"))
-                and (bar is None or bar["max"] == 0 or bar["pos"] < bar["max"]))
+    # The act reaches the program a moment after that description: it came while the package
+    # arrived only where the robot saw the transfer go on after it. One that lands as the last
+    # piece comes in may find the program already past its look at the flag.
+    at = arrived(seen)
+    arriving = at is not None and any(
+        e["event"] == "window" and e["hwnd"] == seen["hwnd"] and (arrived(e) or -1) > at for e in events[acted + 1:])
     after = record.seconds_after(run["act"])
     if arriving and not cancelled:
         return "wrong", f"the act came while the package arrived ({status!r}), yet boxes {boxes}, installed {installed}", None
