@@ -2,7 +2,7 @@
 # Builds setup.exe and what its scenarios use, then soaks it under Wine on a virtual display:
 # the whole install sequence with Cancel at a random moment, and every hostile host of the
 # scenarios, many times each, every run judged; ends in a table and a line that says pass or
-# fail. Not part of the tests: an hour's run by default (tools/soak/soak.py says more).
+# fail. Not part of the tests: under an hour by default on two cores (tools/soak/soak.py says more).
 # Usage: tools/soak.sh [--cancels N] [--hosts N] [--seed S] [--jobs N] [--out DIR] [--replay KIND:INDEX]
 #   The x86 release where this machine runs 32-bit code, else the x64 build, natively either
 #   way (BUILD_DIR overrides the build folder; SOAK_BUILD=x64 takes the x64 build anyway).
