@@ -165,8 +165,8 @@ def judge(run, facts):
     # arrived only where the robot saw the transfer go on after it. One that lands as the last
     # piece comes in may find the program already past its look at the flag.
     at = arrived(seen)
-    arriving = at is not None and any(
-        e["event"] == "window" and e["hwnd"] == seen["hwnd"] and (arrived(e) or -1) > at for e in events[acted + 1:])
+    later = [arrived(e) for e in events[acted + 1:] if at is not None and e.get("hwnd") == seen["hwnd"]]
+    arriving = any(p is not None and p > at for p in later)
     after = record.seconds_after(run["act"])
     if arriving and not cancelled:
         return "wrong", f"the act came while the package arrived ({status!r}), yet boxes {boxes}, installed {installed}", None
